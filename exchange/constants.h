@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/error.h"
+
+// FinderConversion is the common ground of the provider and the host application: constants,
+// locations, records, record files, the lifecycle lock, the queue and the add-on checks.
+// A namespace of constants and stateless operations only.
+namespace FinderConversion {
+
+using Error = platform::Error;
+
+inline constexpr int protocolVersion = 1;
+inline constexpr std::string_view serviceName = "Tonebrook Quick Conversion.service";
+inline constexpr std::string_view bundleID = "app.tonebrook.Tonebrook";
+inline constexpr std::array<std::string_view, 5> formats = {"wav", "mp3", "aac", "flac", "ogg"};
+inline constexpr std::string_view errorDomain = "Tonebrook.FinderConversion";
+
+// Fixed names inside the state root.
+namespace names {
+inline constexpr std::string_view receipt = "receipt.json";
+inline constexpr std::string_view requests = "requests";
+inline constexpr std::string_view acknowledgements = "acknowledgements";
+inline constexpr std::string_view rejected = "rejected";
+inline constexpr std::string_view lifecycleLock = "lifecycle.lock";
+inline constexpr std::string_view providerLock = "provider.lock";
+inline constexpr std::string_view providerState = "provider-state.json";
+inline constexpr std::string_view providerRetire = "provider-retire.json";
+inline constexpr std::string_view providerError = "provider-error.json";
+inline constexpr std::string_view packagedInbox = "packaged-inbox.json";
+}  // namespace names
+
+// stateRoot: <home>/Library/Application Support/Tonebrook/FinderConversion, recomputed on
+// every call from the home directory (platform::homeDirectory).
+std::filesystem::path stateRoot();
+// servicesRoot: <home>/Library/Services.
+std::filesystem::path servicesRoot();
+
+// failure builds the error record of a user-facing sentence: domain errorDomain, code 1.
+Error failure(std::string sentence);
+
+// prepare creates `directory` and its missing parents with mode 0700; existing directories are
+// accepted unchanged. Throws the file system's error.
+void prepare(const std::filesystem::path& directory);
+
+// sameFile: both paths stat (following links) to the same device and inode; false when either
+// stat fails.
+bool sameFile(const std::filesystem::path& first, const std::filesystem::path& second);
+
+}  // namespace FinderConversion

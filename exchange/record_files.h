@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "exchange/records.h"
+#include "platform/files.h"
+
+namespace FinderConversion {
+
+inline constexpr std::uintmax_t recordSizeLimit = 2'000'000;
+inline constexpr std::string_view invalidRecordSentence =
+    "The add-on record is invalid or too large.";
+inline constexpr std::string_view lockUnopenableSentence = "The add-on lock cannot be opened.";
+inline constexpr std::string_view lockHeldSentence =
+    "Another Tonebrook is changing the add-on. Try again shortly.";
+
+// writeDocument replaces `location` atomically with `document`; creates no directory.
+void writeDocument(std::string_view document, const std::filesystem::path& location,
+                   platform::Durability durability = platform::Durability::flushed);
+
+// write encodes `value` (a record or a plain text) and replaces `location` atomically.
+template <typename T>
+void write(const T& value, const std::filesystem::path& location) {
+  writeDocument(encode(value), location);
+}
+
+// readDocument: the bytes of a record file, refusing a symbolic link and more than
+// recordSizeLimit bytes with failure(invalidRecordSentence); other failures unchanged.
+std::string readDocument(const std::filesystem::path& location);
+
+// read<T>: readDocument, then decode<T>; a decoding error passes on unchanged.
+template <typename T>
+T read(const std::filesystem::path& location) {
+  return decode<T>(readDocument(location));
+}
+
+// withLock runs `operation` under the lifecycle lock of `root` (prepare, open
+// "lifecycle.lock", flock LOCK_EX|LOCK_NB) and releases it on every way out.
+template <typename Operation>
+auto withLock(const std::filesystem::path& root, Operation&& operation)
+    -> std::invoke_result_t<Operation>;
+
+// requests / acknowledgements: the queue directories of a state root (nothing is created).
+std::filesystem::path requests(const std::filesystem::path& root);
+std::filesystem::path acknowledgements(const std::filesystem::path& root);
+// fileName: the upper-case text of `id` followed by ".json".
+std::string fileName(const Uuid& id);
+
+// enqueue validates `request`, prepares both queue directories and writes the request file.
+void enqueue(const Request& request, const std::filesystem::path& root);
+
+// LifecycleLock is the held lifecycle lock of a state root; withLock is built on it.
+class LifecycleLock {
+ public:
+  // acquire throws prepare's error, failure(lockUnopenableSentence) or failure(lockHeldSentence).
+  static LifecycleLock acquire(const std::filesystem::path& root);
+  LifecycleLock(LifecycleLock&&) noexcept = default;
+  ~LifecycleLock();  // unlock, then close
+
+ private:
+  explicit LifecycleLock(platform::LockFile file) : file_(std::move(file)) {}
+  platform::LockFile file_;
+};
+
+template <typename Operation>
+auto withLock(const std::filesystem::path& root, Operation&& operation)
+    -> std::invoke_result_t<Operation> {
+  LifecycleLock lock = LifecycleLock::acquire(root);
+  return std::forward<Operation>(operation)();
+}
+
+}  // namespace FinderConversion

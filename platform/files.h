@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The concrete file-system part of the platform: used by exchange/ and lifetime/, tested on
+// real temporary directories. Every descriptor is opened close-on-exec. Failures are
+// platform::Error values from errnoError unless said otherwise.
+namespace platform {
+
+enum class Durability {
+  flushed,    // fsync the data before the rename and the directory after it
+  unflushed,  // the same atomic replacement without flushes (frequent, disposable records)
+};
+
+// writeFileAtomically replaces `target` with `bytes`: a hidden temporary file beside the
+// target (its name starts with "." and does not end in ".json") is written, optionally
+// flushed, and renamed over the target. On failure the temporary file is removed and the
+// old target is intact. Creates no directory.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                         Durability durability = Durability::flushed);
+
+// RecordRead is the outcome of readRecordFile.
+struct RecordRead {
+  enum class Status { ok, symbolicLink, tooLarge };
+  Status status = Status::ok;
+  std::string bytes;  // the whole file when status is ok
+};
+
+// readRecordFile opens `path` without following a symbolic link at its last component and
+// without blocking (a FIFO or device never hangs the reader), tests the size on the open
+// descriptor and reads at most `limit` bytes. A link answers symbolicLink; a file of more than
+// `limit` bytes answers tooLarge without reading it. Other failures throw (a missing file:
+// ENOENT with the path).
+RecordRead readRecordFile(const std::filesystem::path& path, std::uintmax_t limit);
+
+// FileIdentity is what stat reports about a file's identity.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// identity stats `path` following symbolic links; nullopt when stat fails.
+std::optional<FileIdentity> identity(const std::filesystem::path& path);
+
+// ItemKind is the kind of an item without following a final symbolic link.
+enum class ItemKind { missing, regularFile, directory, symbolicLink, other };
+// itemKind lstats `path`: missing for ENOENT, throws errnoError for other failures.
+ItemKind itemKind(const std::filesystem::path& path);
+
+// createDirectories creates `path` and its missing parents, each with exactly `mode`
+// (umask does not apply); existing directories are left as they are. Throws errnoError.
+void createDirectories(const std::filesystem::path& path, unsigned mode);
+
+// LockFile is an open lock file: opened read-write, created with mode 0600 when missing,
+// never through a symbolic link at its last component, close-on-exec, never truncated.
+// The descriptor is closed (and so any lock released) when the object goes.
+class LockFile {
+ public:
+  // open returns nullopt when the file cannot be opened (a link, a directory, no permission).
+  static std::optional<LockFile> open(const std::filesystem::path& path);
+
+  LockFile(LockFile&& other) noexcept;
+  LockFile& operator=(LockFile&& other) noexcept;
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+  ~LockFile();
+
+  // tryLockExclusive: flock(LOCK_EX | LOCK_NB); false when not granted for any reason.
+  [[nodiscard]] bool tryLockExclusive();
+  void unlock();  // flock(LOCK_UN); errors dropped
+  void close();   // closes the descriptor; idempotent
+  int descriptor() const noexcept { return fd_; }
+
+ private:
+  explicit LockFile(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// readWholeFile reads a file completely in bounded chunks into memory. Throws errnoError.
+std::string readWholeFile(const std::filesystem::path& path);
+
+// homeDirectory: $HOME when set and absolute, else the user database entry.
+std::filesystem::path homeDirectory();
+
+// processId of the calling process.
+std::int32_t processId();
+
+// secondsSinceReferenceDate: wall-clock seconds since 2001-01-01 00:00:00 UTC, with fraction.
+double secondsSinceReferenceDate();
+
+}  // namespace platform

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those still missing,
+# so that a machine that has them all pays nothing.
+set -euo pipefail
+
+packages=(
+  g++ cmake make pkg-config git
+  nlohmann-json3-dev libssl-dev uuid-dev liburiparser-dev libutf8proc-dev
+  libplist-dev libsystemd-dev dbus-daemon dbus-bin
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+if [[ "${1:-}" == "--demo" ]]; then
+  packages+=(ffmpeg)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [[ "$status" == "install ok installed" ]] || missing+=("$package")
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, then configures, builds and runs every test in the
+# normal and in the sanitizer configuration.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+for preset in normal sanitize; do
+  echo "=== $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset"
+done
