@@ -1,0 +1,44 @@
+// Tonebrook, the stand-in host application: the program the Finder conversion add-on binds to.
+// Each role is one command-line option; the first argument after the program path chooses it.
+
+#include <cstdio>
+#include <exception>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/finder_service.h"
+
+namespace {
+
+struct Role {
+  std::string_view option;
+  int (*run)(const std::vector<std::string>& arguments);  // arguments after the option
+};
+
+constexpr Role roles[] = {
+    {"--finder-service", host::runFinderService},
+};
+
+int usage() {
+  std::fputs("usage: Tonebrook --finder-service [--verify-finder-inbox STATE-ROOT]\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv, argv + argc);
+  if (arguments.size() < 2) return usage();
+  for (const Role& role : roles) {
+    if (arguments[1] != role.option) continue;
+    try {
+      return role.run(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "Tonebrook: %s\n", error.what());
+      return 1;
+    }
+  }
+  return usage();
+}

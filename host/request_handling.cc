@@ -1,0 +1,128 @@
+#include "host/request_handling.h"
+
+#include <fstream>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include "exchange/record_files.h"
+#include "exchange/records.h"
+#include "host/conversion.h"
+#include "platform/bookmark.h"
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+using FinderConversion::Acknowledgement;
+using FinderConversion::Input;
+using FinderConversion::Request;
+
+std::optional<Request> takeRecord(const TakenRequest& taken) {
+  std::optional<Request> request;
+  try {
+    request = FinderConversion::read<Request>(taken.location);
+  } catch (const std::exception&) {
+  }
+  std::error_code ignored;
+  fs::remove(taken.location, ignored);
+  return request;
+}
+
+void answer(const fs::path& root, const TakenRequest& taken, const Acknowledgement& ack) {
+  fs::path directory = FinderConversion::acknowledgements(root);
+  FinderConversion::prepare(directory);
+  FinderConversion::write(ack, directory / taken.queueName);
+}
+
+void refuse(const fs::path& root, const TakenRequest& taken, const platform::Uuid& id,
+            std::string message) {
+  Acknowledgement refusal;
+  refusal.id = id;
+  refusal.accepted = false;
+  refusal.message = std::move(message);
+  answer(root, taken, refusal);
+}
+
+bool isReadableFile(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return false;
+  std::ifstream stream(path, std::ios::binary);
+  return stream.good();
+}
+
+// sourceOf: the input's own location, or where its bookmark leads when nothing is there.
+std::optional<fs::path> sourceOf(const Input& input) {
+  std::optional<fs::path> path = input.url.filePath();
+  if (path && isReadableFile(*path)) return path;
+  if (!input.bookmark) return path;
+  try {
+    return platform::resolveBookmark(*input.bookmark).filePath();
+  } catch (const std::exception&) {
+    return path;
+  }
+}
+
+// sourcesOf resolves every input or names the first that cannot be read.
+std::vector<fs::path> sourcesOf(const Request& request, std::string& refusal) {
+  std::vector<fs::path> sources;
+  for (const Input& input : request.inputs) {
+    std::optional<fs::path> source = sourceOf(input);
+    if (!source || !isReadableFile(*source)) {
+      refusal = unreadableInputSentence(source ? *source : fs::path(input.url.text()));
+      return {};
+    }
+    sources.push_back(*source);
+  }
+  return sources;
+}
+
+void convertAll(const fs::path& root, const TakenRequest& taken, const Request& request,
+                const std::vector<fs::path>& sources) {
+  Acknowledgement ack;
+  ack.id = request.id;
+  ack.accepted = true;
+  for (std::size_t index = 0; index < sources.size(); ++index) {
+    ack.jobs.push_back(platform::Uuid::random());
+    ack.states[ack.jobs.back().text()] = "queued";
+  }
+  answer(root, taken, ack);  // the provider waits for this first answer
+  OutputFormat format = *outputFormat(request.format);
+  for (std::size_t index = 0; index < sources.size(); ++index) {
+    std::optional<fs::path> output = convertFile(sources[index], format);
+    ack.states[ack.jobs[index].text()] = output ? "done" : "failed";
+    if (output) ack.outputs.push_back(platform::Url::fromFilePath(*output));
+    answer(root, taken, ack);
+  }
+  ack.terminal = true;
+  answer(root, taken, ack);
+}
+
+}  // namespace
+
+std::string unreadableInputSentence(const fs::path& input) {
+  return "Tonebrook cannot read \u201c" + input.filename().string() + "\u201d.";
+}
+
+void handleRequest(const fs::path& root, const TakenRequest& taken) {
+  std::optional<Request> request = takeRecord(taken);
+  if (!request) {
+    std::string stem = fs::path(taken.queueName).stem().string();
+    if (std::optional<platform::Uuid> id = platform::Uuid::parse(stem)) {
+      refuse(root, taken, *id, std::string(unreadableRequestSentence));
+    }
+    return;  // without an identifier there is nobody to answer
+  }
+  try {
+    FinderConversion::validate(*request);
+  } catch (const platform::Error& error) {
+    return refuse(root, taken, request->id, error.description());
+  }
+  std::string refusal;
+  std::vector<fs::path> sources = sourcesOf(*request, refusal);
+  if (!refusal.empty()) return refuse(root, taken, request->id, refusal);
+  if (!ffmpegAvailable()) return refuse(root, taken, request->id, std::string(noConverterSentence));
+  convertAll(root, taken, *request, sources);
+}
+
+}  // namespace host

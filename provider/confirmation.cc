@@ -1,0 +1,38 @@
+#include "provider/confirmation.h"
+
+#include <optional>
+#include <string>
+
+#include "exchange/constants.h"
+#include "exchange/record_files.h"
+#include "exchange/records.h"
+
+namespace provider {
+namespace {
+
+std::optional<FinderConversion::Acknowledgement> tryRead(const std::filesystem::path& file) {
+  try {
+    return FinderConversion::read<FinderConversion::Acknowledgement>(file);
+  } catch (const std::exception&) {
+    return std::nullopt;  // absent, partly there, too large or undecodable: not answered yet
+  }
+}
+
+}  // namespace
+
+void awaitAcknowledgement(platform::Desktop& desktop, const std::filesystem::path& root,
+                          const platform::Uuid& requestID) {
+  std::filesystem::path file =
+      FinderConversion::acknowledgements(root) / FinderConversion::fileName(requestID);
+  const platform::MonotonicTime deadline = desktop.now() + acknowledgementDeadline;
+  while (desktop.now() < deadline) {
+    if (std::optional<FinderConversion::Acknowledgement> answer = tryRead(file)) {
+      if (answer->accepted) return;
+      throw FinderConversion::failure(answer->message);
+    }
+    desktop.runUntil(desktop.now() + pollSlice);
+  }
+  throw FinderConversion::failure(std::string(unconfirmedSentence));
+}
+
+}  // namespace provider

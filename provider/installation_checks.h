@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "exchange/records.h"
+#include "platform/desktop.h"
+
+namespace provider {
+
+inline constexpr std::string_view addOnRepairSentence =
+    "The installed add-on needs repair from Tonebrook Settings.";
+inline constexpr std::string_view hostIncompatibleSentence =
+    "The linked Tonebrook is missing or incompatible. Open the intended Tonebrook and update the "
+    "add-on in Settings.";
+
+inline constexpr std::string_view hostExecutable = "Contents/MacOS/Tonebrook";
+inline constexpr std::string_view hostProtocolFile = "Contents/Resources/FinderAddon/protocol.json";
+
+// Installation is what the checks establish: the receipt of the installed add-on and the bound
+// copy of the host application.
+struct Installation {
+  FinderConversion::Receipt receipt;
+  std::filesystem::path boundApplication;
+};
+
+// checkInstallation proves, in this order, that "receipt.json" of `root` reads and fits this
+// provider, that the add-on package (the main bundle) equals the receipt's inventory, and that
+// the bound host application is a compatible copy. Throws the receipt's read error, the
+// inventory's error or boundApp's error unchanged; otherwise failure(addOnRepairSentence) or
+// failure(hostIncompatibleSentence). Reads only; changes nothing.
+Installation checkInstallation(platform::Desktop& desktop, const std::filesystem::path& root);
+
+// speaksProtocol: `document` is a JSON object whose values are all integral numbers and whose
+// "version" equals the protocol version.
+bool speaksProtocol(std::string_view document);
+
+}  // namespace provider
