@@ -20,7 +20,8 @@ using TextMap = std::map<std::string, std::string>;
 
 // The sentences of validate.
 inline constexpr std::string_view selectionSentence =
-    "Choose 1\u2013" "16 audio files and WAV, MP3, AAC/M4A, FLAC or OGG Vorbis.";
+    "Choose 1\u2013"
+    "16 audio files and WAV, MP3, AAC/M4A, FLAC or OGG Vorbis.";
 inline constexpr std::string_view localitySentence = "Only local files are supported.";
 
 struct Receipt {
@@ -37,6 +38,8 @@ struct Receipt {
 struct Input {
   Url url;
   std::optional<Bytes> bookmark;
+
+  bool operator==(const Input&) const = default;
 };
 
 struct Request {
@@ -44,6 +47,8 @@ struct Request {
   Uuid id = Uuid::random();
   std::string format;
   std::vector<Input> inputs;
+
+  bool operator==(const Request&) const = default;
 };
 
 struct Acknowledgement {
@@ -54,10 +59,13 @@ struct Acknowledgement {
   bool terminal = false;
   TextMap states;
   std::vector<Url> outputs;
+
+  bool operator==(const Acknowledgement&) const = default;
 };
 
 // encode gives the compact JSON document of a record ("/" escaped as "\/", non-ASCII as UTF-8,
-// absent optionals left out). Plain text encodes as one JSON string.
+// absent optionals left out). Plain text encodes as one JSON string. A text that is not valid
+// UTF-8 has no JSON form: throws platform::jsonEncodingError rather than alter the text.
 std::string encode(const Receipt& value);
 std::string encode(const Input& value);
 std::string encode(const Request& value);
@@ -66,11 +74,14 @@ std::string encode(std::string_view text);
 
 // decode<T> reads one JSON document as T; throws a JSON decoding error (platform::jsonError)
 // for a missing member, a wrong JSON form, an invalid identifier, location or Base64 text, or a
-// document that is not JSON. Unknown members are ignored.
+// document that is not JSON (invalid UTF-8 or a member name twice in one object included).
+// Unknown members are ignored; null reads as absent for an optional member.
 template <typename T>
 T decode(std::string_view document);
 template <>
 Receipt decode<Receipt>(std::string_view document);
+template <>
+Input decode<Input>(std::string_view document);
 template <>
 Request decode<Request>(std::string_view document);
 template <>

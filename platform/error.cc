@@ -11,12 +11,17 @@ Error::Error(std::string domain, int code, std::string description)
 Error errnoError(int error, std::string_view path) {
   std::string description(path);
   description += ": ";
-  description += std::strerror(error);  // NOLINT(concurrency-mt-unsafe): glibc's is thread-safe for known codes
+  description += std::strerror(
+      error);  // NOLINT(concurrency-mt-unsafe): glibc's is thread-safe for known codes
   return Error(std::string(kPosixDomain), error, std::move(description));
 }
 
 Error jsonError(std::string description) {
   return Error(std::string(kJsonDomain), 1, std::move(description));
+}
+
+Error jsonEncodingError(std::string description) {
+  return Error(std::string(kJsonEncodingDomain), 1, std::move(description));
 }
 
 }  // namespace platform

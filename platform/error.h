@@ -29,6 +29,7 @@ class Error : public std::exception {
 // Domains of platform errors; each has one helper that builds it.
 inline constexpr std::string_view kPosixDomain = "NSPOSIXErrorDomain";
 inline constexpr std::string_view kJsonDomain = "Tonebrook.JSONDecoding";
+inline constexpr std::string_view kJsonEncodingDomain = "Tonebrook.JSONEncoding";
 inline constexpr std::string_view kBookmarkDomain = "Tonebrook.Bookmark";
 inline constexpr std::string_view kLaunchDomain = "Tonebrook.Launch";
 
@@ -38,5 +39,9 @@ Error errnoError(int error, std::string_view path);
 
 // jsonError is a decoding error: domain kJsonDomain, code 1, the given description.
 Error jsonError(std::string description);
+
+// jsonEncodingError: a value has no JSON form (a text that is not valid UTF-8): domain
+// kJsonEncodingDomain, code 1, the given description.
+Error jsonEncodingError(std::string description);
 
 }  // namespace platform

@@ -25,7 +25,8 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 
 // RecordRead is the outcome of readRecordFile.
 struct RecordRead {
-  enum class Status { ok, symbolicLink, tooLarge };
+  // notRegularFile: a FIFO, socket or device at the place; it is not read.
+  enum class Status { ok, symbolicLink, tooLarge, notRegularFile };
   Status status = Status::ok;
   std::string bytes;  // the whole file when status is ok
 };
@@ -33,8 +34,9 @@ struct RecordRead {
 // readRecordFile opens `path` without following a symbolic link at its last component and
 // without blocking (a FIFO or device never hangs the reader), tests the size on the open
 // descriptor and reads at most `limit` bytes. A link answers symbolicLink; a file of more than
-// `limit` bytes answers tooLarge without reading it. Other failures throw (a missing file:
-// ENOENT with the path).
+// `limit` bytes answers tooLarge without reading it (and so does one that grows past `limit`
+// while it is read); a FIFO, socket or device answers notRegularFile. Other failures throw (a
+// missing file: ENOENT with the path; a directory: EISDIR).
 RecordRead readRecordFile(const std::filesystem::path& path, std::uintmax_t limit);
 
 // FileIdentity is what stat reports about a file's identity.
@@ -51,6 +53,9 @@ std::optional<FileIdentity> identity(const std::filesystem::path& path);
 enum class ItemKind { missing, regularFile, directory, symbolicLink, other };
 // itemKind lstats `path`: missing for ENOENT, throws errnoError for other failures.
 ItemKind itemKind(const std::filesystem::path& path);
+// resolvedItemKind stats `path` following symbolic links: missing for ENOENT (a dangling link
+// included), never symbolicLink; throws errnoError for other failures.
+ItemKind resolvedItemKind(const std::filesystem::path& path);
 
 // createDirectories creates `path` and its missing parents, each with exactly `mode`
 // (umask does not apply); existing directories are left as they are. Throws errnoError.

@@ -1,0 +1,53 @@
+#include "exchange/record_files.h"
+
+#include "platform/files.h"
+
+namespace FinderConversion {
+
+void writeDocument(std::string_view document, const std::filesystem::path& location,
+                   platform::Durability durability) {
+  platform::writeFileAtomically(location, document, durability);
+}
+
+std::string readDocument(const std::filesystem::path& location) {
+  platform::RecordRead read = platform::readRecordFile(location, recordSizeLimit);
+  if (read.status != platform::RecordRead::Status::ok) {
+    // A link, an oversized file and a FIFO, socket or device are not record files.
+    throw failure(std::string(invalidRecordSentence));
+  }
+  return std::move(read.bytes);
+}
+
+std::filesystem::path requests(const std::filesystem::path& root) {
+  return root / names::requests;
+}
+
+std::filesystem::path acknowledgements(const std::filesystem::path& root) {
+  return root / names::acknowledgements;
+}
+
+std::string fileName(const Uuid& id) {
+  return id.text() + ".json";
+}
+
+void enqueue(const Request& request, const std::filesystem::path& root) {
+  validate(request);
+  prepare(requests(root));
+  prepare(acknowledgements(root));
+  write(request, requests(root) / fileName(request.id));
+}
+
+LifecycleLock LifecycleLock::acquire(const std::filesystem::path& root) {
+  prepare(root);
+  std::optional<platform::LockFile> file = platform::LockFile::open(root / names::lifecycleLock);
+  if (!file) throw failure(std::string(lockUnopenableSentence));
+  if (!file->tryLockExclusive()) throw failure(std::string(lockHeldSentence));
+  return LifecycleLock(std::move(*file));
+}
+
+LifecycleLock::~LifecycleLock() {
+  file_.unlock();
+  file_.close();
+}
+
+}  // namespace FinderConversion

@@ -1,0 +1,19 @@
+#include "exchange/records.h"
+
+#include <algorithm>
+
+namespace FinderConversion {
+
+void validate(const Request& request) {
+  const auto selection = [] { return failure(std::string(selectionSentence)); };
+  if (request.version != 1) throw selection();
+  if (std::find(formats.begin(), formats.end(), request.format) == formats.end()) {
+    throw selection();
+  }
+  if (request.inputs.empty() || request.inputs.size() > 16) throw selection();
+  for (const Input& input : request.inputs) {
+    if (!input.url.isLocalFile()) throw failure(std::string(localitySentence));
+  }
+}
+
+}  // namespace FinderConversion
