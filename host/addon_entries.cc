@@ -1,0 +1,151 @@
+#include "host/addon_entries.h"
+
+#include <cstdlib>
+
+#include "exchange/constants.h"
+#include "platform/files.h"
+#include "platform/uuid.h"
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr unsigned kDirectoryMode = 0755;
+
+std::string upper(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return result;
+}
+
+void refuseLineBreaks(const fs::path& path) {
+  if (path.native().find_first_of("\n\r") != std::string::npos) {
+    throw FinderConversion::failure(std::string(lineBreakSentence));
+  }
+}
+
+// desktopExecWord quotes a word for a desktop entry's Exec: double quotes with `"`, "`", "$"
+// and "\" escaped, then the key file's own escaping of "\" and "%%" for a literal "%".
+std::string desktopExecWord(std::string_view text) {
+  std::string exec = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') exec += '\\';
+    exec += c;
+  }
+  exec += '"';
+  std::string value;
+  for (char c : exec) {
+    if (c == '\\') value += '\\';
+    if (c == '%') value += '%';
+    value += c;
+  }
+  return value;
+}
+
+// writeFile replaces `target` atomically with `text`, then gives it `mode`.
+void writeFile(const fs::path& target, std::string_view text, fs::perms mode) {
+  platform::createDirectories(target.parent_path(), kDirectoryMode);
+  platform::writeFileAtomically(target, text);
+  fs::permissions(target, mode);
+}
+
+constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read |
+                                  fs::perms::group_exec | fs::perms::others_read |
+                                  fs::perms::others_exec;
+constexpr fs::perms kReadable =
+    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+
+// installClient copies the client beside its final place, then renames it in, so a running
+// menu entry never executes a half-copied file.
+void installClient(const fs::path& source, const fs::path& target) {
+  platform::createDirectories(target.parent_path(), kDirectoryMode);
+  const fs::path staging = target.parent_path() / ("." + target.filename().string() + "." +
+                                                   platform::Uuid::random().text());
+  try {
+    fs::copy_file(source, staging);
+    fs::permissions(staging, kExecutable);
+    fs::rename(staging, target);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(staging, ignored);
+    throw;
+  }
+}
+
+}  // namespace
+
+fs::path EntryLocations::activationFile() const {
+  return dataHome / "dbus-1" / "services" / (std::string(servicePortName) + ".service");
+}
+fs::path EntryLocations::nautilusScripts() const {
+  return dataHome / "nautilus" / "scripts" / "Tonebrook";
+}
+fs::path EntryLocations::serviceMenu() const {
+  return dataHome / "kio" / "servicemenus" / serviceMenuName;
+}
+fs::path EntryLocations::client() const {
+  return binDirectory / clientName;
+}
+
+EntryLocations entryLocations() {
+  const fs::path home = platform::homeDirectory();
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  const bool usable = dataHome != nullptr && fs::path(dataHome).is_absolute();
+  return {.dataHome = usable ? fs::path(dataHome) : home / ".local" / "share",
+          .binDirectory = home / ".local" / "bin"};
+}
+
+std::string shellQuote(std::string_view text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+std::string activationFileText(const fs::path& providerExecutable) {
+  return "[D-BUS Service]\nName=" + std::string(servicePortName) +
+         "\nExec=" + shellQuote(providerExecutable.native()) + "\n";
+}
+
+std::string nautilusScriptText(const fs::path& client, std::string_view format) {
+  return "#!/bin/sh\n# Converts the selected files to " + upper(format) +
+         " with Tonebrook.\nexec " + shellQuote(client.native()) + " --notify " +
+         std::string(format) + " \"$@\"\n";
+}
+
+std::string serviceMenuText(const fs::path& client) {
+  std::string actions;
+  std::string sections;
+  for (std::string_view format : FinderConversion::formats) {
+    const std::string name = "convertTo" + upper(format);
+    actions += name + ";";
+    sections += "\n[Desktop Action " + name + "]\nName=Convert to " + upper(format) +
+                "\nIcon=audio-x-generic\nExec=" + desktopExecWord(client.native()) + " --notify " +
+                std::string(format) + " %U\n";
+  }
+  return "[Desktop Entry]\nType=Service\nMimeType=audio/*;\nX-KDE-ServiceTypes=KonqPopupMenu/"
+         "Plugin\nX-KDE-Protocols=file\nX-KDE-Submenu=Convert with Tonebrook\nActions=" +
+         actions + "\n" + sections;
+}
+
+void writeEntries(const EntryLocations& locations, const fs::path& providerExecutable,
+                  const fs::path& clientSource) {
+  refuseLineBreaks(providerExecutable);
+  refuseLineBreaks(locations.client());
+  installClient(clientSource, locations.client());
+  writeFile(locations.activationFile(), activationFileText(providerExecutable), kReadable);
+  for (std::string_view format : FinderConversion::formats) {
+    writeFile(locations.nautilusScripts() / ("Convert to " + upper(format)),
+              nautilusScriptText(locations.client(), format), kExecutable);
+  }
+  writeFile(locations.serviceMenu(), serviceMenuText(locations.client()), kExecutable);
+}
+
+}  // namespace host

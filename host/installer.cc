@@ -1,0 +1,149 @@
+#include "host/installer.h"
+
+#include <iostream>
+#include <optional>
+
+#include "exchange/inventory.h"
+#include "exchange/record_files.h"
+#include "host/addon_entries.h"
+#include "lifetime/finder_provider_lifetime.h"
+#include "platform/bookmark.h"
+#include "platform/bundle.h"
+#include "platform/exchange_paths.h"
+#include "platform/uuid.h"
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+using FinderConversion::failure;
+
+// Staging is a copy of the package beside the installed one; whatever it holds when the
+// object goes (the new copy after a failure, the old package after a swap) is removed.
+class Staging {
+ public:
+  explicit Staging(const fs::path& servicesRoot)
+      : path_(servicesRoot / ("." + std::string(FinderConversion::serviceName) + "." +
+                              platform::Uuid::random().text())) {}
+  Staging(const Staging&) = delete;
+  Staging& operator=(const Staging&) = delete;
+  ~Staging() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const noexcept { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+platform::Bundle openAddOn(const fs::path& package) {
+  std::optional<platform::Bundle> bundle = platform::Bundle::open(package);
+  if (!bundle || bundle->identifier() != addOnIdentifier || !bundle->executablePath() ||
+      !fs::is_regular_file(*bundle->executablePath())) {
+    throw failure(std::string(notAnAddOnSentence));
+  }
+  return *bundle;
+}
+
+FinderConversion::Receipt receiptFor(const platform::Bundle& addOn, const fs::path& hostBundle,
+                                     FinderConversion::Inventory files) {
+  const platform::Url appPath = platform::Url::fromFilePath(hostBundle);
+  FinderConversion::Receipt receipt;
+  receipt.payloadVersion = addOn.infoString("CFBundleVersion").value_or("unknown");
+  receipt.appBookmark = platform::makeBookmark(appPath);
+  receipt.appBundleID = std::string(FinderConversion::bundleID);
+  receipt.appPath = appPath;
+  receipt.files = std::move(files);
+  return receipt;
+}
+
+// putInPlace swaps the staged copy with the installed package in one step (the staging path
+// then holds the old package), or renames it in when nothing is installed yet.
+void putInPlace(const fs::path& staged, const fs::path& installed) {
+  if (fs::exists(fs::symlink_status(installed))) {
+    platform::exchangePaths(staged, installed);
+  } else {
+    fs::rename(staged, installed);
+  }
+}
+
+void replacePackage(const Installation& installation, const platform::Bundle& addOn) {
+  const fs::path root = FinderConversion::stateRoot();
+  const fs::path servicesRoot = FinderConversion::servicesRoot();
+  const fs::path installed = servicesRoot / FinderConversion::serviceName;
+  const FinderConversion::Inventory files = FinderConversion::inventory(installation.package);
+
+  FinderConversion::prepare(servicesRoot);
+  Staging staging(servicesRoot);
+  fs::copy(installation.package, staging.path(), fs::copy_options::recursive);
+  if (FinderConversion::inventory(staging.path()) != files) {
+    throw failure(std::string(changedWhileCopyingSentence));
+  }
+  const FinderConversion::Receipt receipt = receiptFor(addOn, installation.hostBundle, files);
+  const fs::path executable = installed / fs::relative(*addOn.executablePath(), addOn.url());
+  writeEntries(entryLocations(), executable, installation.client);
+
+  const bool replacing = fs::exists(fs::symlink_status(installed));
+  putInPlace(staging.path(), installed);
+  try {
+    FinderConversion::write(receipt, root / FinderConversion::names::receipt);
+  } catch (...) {
+    // Put the old package back (or take the new one away) so package and receipt still agree.
+    if (replacing) {
+      platform::exchangePaths(staging.path(), installed);
+    } else {
+      fs::rename(installed, staging.path());
+    }
+    throw;
+  }
+}
+
+fs::path thisHostBundle() {
+  return platform::mainBundleOfExecutable(fs::canonical("/proc/self/exe"));
+}
+
+int reportFailure(std::string_view description) {
+  std::cerr << description << "\n" << std::flush;
+  return 1;
+}
+
+}  // namespace
+
+fs::path clientOfHost(const fs::path& hostBundle) {
+  return hostBundle / "Contents" / "Helpers" / clientName;
+}
+
+void installAddOn(const Installation& installation) {
+  const platform::Bundle addOn = openAddOn(installation.package);
+  if (!fs::is_regular_file(installation.client)) throw failure(std::string(clientMissingSentence));
+  FinderProviderLifetime::retireIdle(FinderConversion::stateRoot());
+  FinderConversion::withLock(FinderConversion::stateRoot(),
+                             [&] { replacePackage(installation, addOn); });
+}
+
+int runInstallAddOn(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 1) return reportFailure("Usage: Tonebrook --install-addon PACKAGE");
+  try {
+    const fs::path host = thisHostBundle();
+    installAddOn(
+        {.package = fs::absolute(arguments[0]), .hostBundle = host, .client = clientOfHost(host)});
+    return 0;
+  } catch (const platform::Error& error) {
+    return reportFailure(error.description());
+  } catch (const std::exception& error) {
+    return reportFailure(std::string("The add-on could not be installed: ") + error.what());
+  }
+}
+
+int runRetireProvider(const std::vector<std::string>& arguments) {
+  if (!arguments.empty()) return reportFailure("Usage: Tonebrook --retire-provider");
+  try {
+    FinderProviderLifetime::retireIdle(FinderConversion::stateRoot());
+    return 0;
+  } catch (const platform::Error& error) {
+    return reportFailure(error.description());
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The installer role of the host: puts an add-on package in the user's Services folder, binds
+// it to this copy of the host with a receipt, and makes the desktop able to reach it.
+namespace host {
+
+inline constexpr std::string_view addOnIdentifier = "app.tonebrook.QuickConversion";
+inline constexpr std::string_view notAnAddOnSentence =
+    "The chosen package is not a Tonebrook Quick Conversion add-on. Nothing was changed.";
+inline constexpr std::string_view changedWhileCopyingSentence =
+    "The add-on package changed while it was being installed. Nothing was changed.";
+inline constexpr std::string_view clientMissingSentence =
+    "The Services client is missing from this copy of Tonebrook. Nothing was changed.";
+
+// Installation is what one install works with.
+struct Installation {
+  std::filesystem::path package;     // the add-on package to install
+  std::filesystem::path hostBundle;  // this copy of the host, bound by the receipt
+  std::filesystem::path client;      // the Services client to put on the user's path
+};
+
+// installAddOn asks a running provider to retire (retireIdle), then, holding the lifecycle
+// lock, copies the package beside the installed one, swaps it into place in one step, writes
+// the receipt and the desktop entries. Throws the sentence of the first failure; the installed
+// package and receipt are then as they were.
+void installAddOn(const Installation& installation);
+
+// clientOfHost: where a host bundle keeps its Services client (Contents/Helpers).
+std::filesystem::path clientOfHost(const std::filesystem::path& hostBundle);
+
+// runInstallAddOn is `Tonebrook --install-addon PACKAGE` (`arguments`: those after the option):
+// 0 on success, else the sentence and a line feed on standard error and 1.
+int runInstallAddOn(const std::vector<std::string>& arguments);
+// runRetireProvider is `Tonebrook --retire-provider`: asks the provider of the default state
+// root to retire and waits for it to go; 0, or the sentence and 1.
+int runRetireProvider(const std::vector<std::string>& arguments);
+
+}  // namespace host

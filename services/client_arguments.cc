@@ -1,0 +1,67 @@
+#include "services/client_arguments.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/error.h"
+
+namespace services {
+namespace {
+
+constexpr std::string_view kDomain = "Tonebrook.ServicesClient";
+
+platform::Error usageError(std::string sentence) {
+  return platform::Error(std::string(kDomain), 1, std::move(sentence));
+}
+
+bool isFileUri(const std::string& argument) {
+  if (argument.size() < 5) return false;
+  std::string scheme = argument.substr(0, 5);
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return scheme == "file:";
+}
+
+}  // namespace
+
+platform::Url fileLocation(const std::string& argument,
+                           const std::filesystem::path& currentDirectory) {
+  if (isFileUri(argument)) {
+    if (auto url = platform::Url::parse(argument)) return *url;
+    throw usageError("\u201C" + argument + "\u201D is not a valid file address.");
+  }
+  // Paths keep their bytes as they are: no normalisation, no decoding.
+  const std::filesystem::path path(argument);
+  return platform::Url::fromFilePath(path.is_absolute() ? path : currentDirectory / path);
+}
+
+ClientArguments parseClientArguments(const std::vector<std::string>& arguments,
+                                     const std::filesystem::path& currentDirectory) {
+  ClientArguments parsed;
+  std::size_t next = 0;
+  if (next < arguments.size() && arguments[next] == "--notify") {
+    parsed.notify = true;
+    ++next;
+  }
+  if (arguments.size() < next + 2) throw usageError(std::string(usageSentence));
+  parsed.userData = arguments[next++];
+  for (; next < arguments.size(); ++next) {
+    parsed.files.push_back(fileLocation(arguments[next], currentDirectory));
+  }
+  return parsed;
+}
+
+NotificationTexts successTexts(const ClientArguments& arguments) {
+  std::string format = arguments.userData;
+  std::transform(format.begin(), format.end(), format.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const std::size_t count = arguments.files.size();
+  return {"Converting to " + format,
+          "Tonebrook is converting " + std::to_string(count) + (count == 1 ? " file." : " files.")};
+}
+
+NotificationTexts failureTexts(const std::string& sentence) {
+  return {"Tonebrook could not convert", sentence};
+}
+
+}  // namespace services

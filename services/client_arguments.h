@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/url.h"
+
+namespace services {
+
+// ClientArguments is what `tonebrook-services [--notify] USERDATA FILE...` asks for.
+struct ClientArguments {
+  bool notify = false;
+  std::string userData;
+  std::vector<platform::Url> files;
+};
+
+inline constexpr std::string_view usageSentence =
+    "Usage: tonebrook-services [--notify] USERDATA FILE...";
+
+// parseClientArguments reads the arguments after the program name. A FILE is a file URI
+// ("file:" in any case, passed on as given) or a path, absolute or relative to
+// `currentDirectory`, turned into a file URL from its bytes. Throws platform::Error with
+// usageSentence when USERDATA or every FILE is missing, or with a sentence naming a FILE that
+// is not a valid URI.
+ClientArguments parseClientArguments(const std::vector<std::string>& arguments,
+                                     const std::filesystem::path& currentDirectory);
+
+// fileLocation turns one FILE argument into the URL sent to the service.
+platform::Url fileLocation(const std::string& argument,
+                           const std::filesystem::path& currentDirectory);
+
+// notificationTexts: summary and body of the desktop notification for an outcome.
+struct NotificationTexts {
+  std::string summary;
+  std::string body;
+};
+NotificationTexts successTexts(const ClientArguments& arguments);
+NotificationTexts failureTexts(const std::string& sentence);
+
+}  // namespace services

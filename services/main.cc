@@ -1,0 +1,38 @@
+// tonebrook-services: the Services menu of this desktop. Sends the chosen files and format to
+// the conversion service and reports the outcome: exit 0, or the sentence and exit 1.
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "platform/notification.h"
+#include "platform/services_client.h"
+#include "services/client_arguments.h"
+
+namespace {
+
+void report(bool notify, const services::NotificationTexts& texts, bool failure) {
+  if (notify) platform::showNotification(texts.summary, texts.body, failure);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const bool notify = !arguments.empty() && arguments.front() == "--notify";
+  try {
+    const services::ClientArguments parsed =
+        services::parseClientArguments(arguments, std::filesystem::current_path());
+    platform::callServices({.files = parsed.files, .userData = parsed.userData});
+    report(parsed.notify, services::successTexts(parsed), false);
+    return 0;
+  } catch (const platform::Error& error) {
+    std::cerr << error.description() << "\n" << std::flush;
+    report(notify, services::failureTexts(error.description()), true);
+  } catch (const std::exception& error) {
+    std::cerr << error.what() << "\n" << std::flush;
+    report(notify, services::failureTexts(error.what()), true);
+  }
+  return 1;
+}
