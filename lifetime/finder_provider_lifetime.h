@@ -1,10 +1,14 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "exchange/records.h"
+#include "platform/files.h"
 #include "platform/uuid.h"
 
 // FinderProviderLifetime keeps one provider per state root: it holds "provider.lock" for its
@@ -22,8 +26,29 @@ class FinderProviderLifetime {
     double updated = 0;
   };
 
-  // Creation hashes the executable, stats it, prepares the root, takes the provider lock and
-  // writes the first heartbeat; throws (and holds nothing) on failure.
+  static constexpr std::int64_t stateVersion = 1;
+  // A heartbeat record younger than this is fresh (one in the future counts as fresh).
+  static constexpr double freshnessLimitSeconds = 3.0;
+  // How long retireIdle waits for the provider to go, and how often it probes the lock.
+  static constexpr std::chrono::milliseconds retireWait{3000};
+  static constexpr std::chrono::milliseconds probeInterval{50};
+
+  static constexpr std::string_view executableUnavailableSentence =
+      "The conversion executable is unavailable.";
+  static constexpr std::string_view providerRunningSentence =
+      "Another conversion provider is still running. Retry after it finishes.";
+  static constexpr std::string_view providerLockUnopenableSentence =
+      "The conversion provider lock cannot be opened.";
+  static constexpr std::string_view providerSilentSentence =
+      "The conversion provider is not responding. The existing add-on was preserved.";
+  static constexpr std::string_view providerStillRetiringSentence =
+      "The conversion provider has not finished retiring. Retry; the existing add-on was "
+      "preserved.";
+
+  // Creation stats the executable, hashes it, prepares the root, takes the provider lock and
+  // writes the first heartbeat; throws (and holds nothing) on failure: executableUnavailable
+  // when stat fails, the read error when the executable cannot be read, prepare's error,
+  // providerRunning when the lock cannot be opened or is held, the first heartbeat's error.
   FinderProviderLifetime(std::filesystem::path root, std::filesystem::path executable,
                          std::string payloadVersion = "unknown");
   FinderProviderLifetime(const FinderProviderLifetime&) = delete;
@@ -34,10 +59,13 @@ class FinderProviderLifetime {
   // encoding or writing error.
   void heartbeat();
   // shouldRetire: the executable was replaced, changed or removed, or a retirement request names
-  // this instance. Never throws.
+  // this instance. Evaluated afresh on every call; reads only. Never throws.
   bool shouldRetire() const;
 
   // retireIdle asks the provider serving `root` to retire and waits up to 3 s for it to go.
+  // Returns when no provider holds the lock (and does not keep it). Throws prepare's error,
+  // providerLockUnopenable, the reading errors of "provider-state.json", providerSilent (no
+  // request written), the request's writing error, or providerStillRetiring. Blocks the caller.
   static void retireIdle(const std::filesystem::path& root);
 
   const std::filesystem::path& root() const noexcept { return root_; }
@@ -47,12 +75,27 @@ class FinderProviderLifetime {
   const std::string& payloadVersion() const noexcept { return payloadVersion_; }
 
  private:
+  void takeProviderLock();
+  bool executableChanged() const;
+  bool retirementRequested() const;
+
   std::filesystem::path root_;
   std::filesystem::path executable_;
   platform::Uuid instance_;
   std::string executableHash_;
   std::string payloadVersion_;
-  int fd_ = -1;  // descriptor of the open "provider.lock", -1 when none
-  std::uint64_t device_ = 0;
-  std::uint64_t inode_ = 0;
+  std::optional<platform::LockFile> lock_;     // the open "provider.lock"; empty when none
+  platform::FileIdentity executableIdentity_;  // device and inode at creation
 };
+
+namespace FinderConversion {
+
+// The compact JSON form of a State, members in field order, "/" escaped like every record.
+// Throws a JSON error when a text is not valid UTF-8.
+std::string encode(const FinderProviderLifetime::State& value);
+// Reading requires all six members with their JSON kinds (version a 64-bit integer, instance a
+// UUID text, pid a 32-bit integer, both texts, updated a number); other members are ignored.
+template <>
+FinderProviderLifetime::State decode<FinderProviderLifetime::State>(std::string_view document);
+
+}  // namespace FinderConversion

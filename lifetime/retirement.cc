@@ -1,0 +1,78 @@
+// Both halves of the retirement handshake: the provider's shouldRetire and the installer's
+// retireIdle. They meet only in "provider.lock", "provider-state.json" and
+// "provider-retire.json"; no process id is examined and no signal is sent.
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "exchange/constants.h"
+#include "exchange/inventory.h"
+#include "exchange/record_files.h"
+#include "lifetime/finder_provider_lifetime.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Takes and at once gives back the provider lock: true when no provider holds it.
+bool probeFree(platform::LockFile& file) {
+  if (!file.tryLockExclusive()) return false;
+  file.unlock();
+  return true;
+}
+
+void requireFreshState(const FinderProviderLifetime::State& state) {
+  double age = platform::secondsSinceReferenceDate() - state.updated;
+  bool fresh = age < FinderProviderLifetime::freshnessLimitSeconds;  // future counts as fresh
+  if (state.version != FinderProviderLifetime::stateVersion || !fresh) {
+    throw FinderConversion::failure(std::string(FinderProviderLifetime::providerSilentSentence));
+  }
+}
+
+}  // namespace
+
+bool FinderProviderLifetime::shouldRetire() const {
+  return executableChanged() || retirementRequested();
+}
+
+bool FinderProviderLifetime::executableChanged() const {
+  auto identity = platform::identity(executable_);
+  if (!identity || *identity != executableIdentity_) return true;
+  try {
+    return FinderConversion::hash(executable_) != executableHash_;
+  } catch (...) {
+    return true;  // an executable that can no longer be read is gone for our purposes
+  }
+}
+
+bool FinderProviderLifetime::retirementRequested() const {
+  try {
+    auto requested =
+        FinderConversion::read<platform::Uuid>(root_ / FinderConversion::names::providerRetire);
+    return requested == instance_;
+  } catch (...) {
+    return false;  // missing, a link, too large, unreadable or undecodable: no request
+  }
+}
+
+void FinderProviderLifetime::retireIdle(const std::filesystem::path& root) {
+  FinderConversion::prepare(root);
+  // The descriptor closes on every way out with `file`.
+  auto file = platform::LockFile::open(root / FinderConversion::names::providerLock);
+  if (!file) throw FinderConversion::failure(std::string(providerLockUnopenableSentence));
+  if (probeFree(*file)) return;
+
+  auto state = FinderConversion::read<State>(root / FinderConversion::names::providerState);
+  requireFreshState(state);
+  FinderConversion::write(state.instance.text(), root / FinderConversion::names::providerRetire);
+
+  // The wait is measured on the monotonic clock so that a wall-clock step cannot shorten it
+  // or stretch it.
+  auto deadline = Clock::now() + retireWait;
+  while (true) {
+    if (probeFree(*file)) return;
+    std::this_thread::sleep_for(probeInterval);
+    if (Clock::now() >= deadline) break;
+  }
+  throw FinderConversion::failure(std::string(providerStillRetiringSentence));
+}
