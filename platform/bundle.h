@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -20,8 +21,11 @@ class Bundle {
   // infoString: the Info value under `key` when it is a string; nullopt when absent or of
   // another kind.
   std::optional<std::string> infoString(const std::string& key) const;
-  // executablePath: Contents/MacOS/<CFBundleExecutable>, when the key is a string.
+  // executablePath: Contents/MacOS/<CFBundleExecutable>, when the key is a non-empty string
+  // without "/" (a name with "/" would lead out of Contents/MacOS).
   std::optional<std::filesystem::path> executablePath() const;
+  // servicesPortNames: each distinct NSPortName of the NSServices items, in order of first use.
+  std::vector<std::string> servicesPortNames() const;
 
  private:
   Bundle(std::filesystem::path url, std::string infoXml);

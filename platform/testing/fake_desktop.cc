@@ -1,0 +1,221 @@
+#include "platform/testing/fake_desktop.h"
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+#include <utility>
+
+#include "platform/bookmark.h"
+#include "platform/linux_file_tests.h"
+
+namespace platform::testing {
+
+class FakeDesktop::VirtualTimer final : public Timer {
+ public:
+  VirtualTimer(MonotonicTime first, Seconds interval, std::uint64_t sequence,
+               std::function<void()> block)
+      : next(first), order(sequence), interval_(interval), block_(std::move(block)) {}
+
+  void invalidate() override { valid = false; }
+
+  // fire runs the block and moves the next date past `now`, skipping missed ticks as the real
+  // loop does.
+  void fire(const MonotonicTime& now) {
+    firing = true;
+    block_();
+    firing = false;
+    if (next <= now) next += interval_ * (std::floor((now - next) / interval_) + 1.0);
+  }
+
+  MonotonicTime next;
+  std::uint64_t order;
+  bool valid = true;
+  bool firing = false;
+
+ private:
+  Seconds interval_;
+  std::function<void()> block_;
+};
+
+FakeDesktop::FakeDesktop() = default;
+FakeDesktop::~FakeDesktop() = default;
+
+void FakeDesktop::run() {
+  const MonotonicTime limit = now_ + runLimit_;
+  while (terminateRequests_ == 0) {
+    while (runOnePosted()) {
+    }
+    const auto next = nextEventDate();
+    if (!next || *next > limit) return;
+    runUntil(*next);
+  }
+}
+
+void FakeDesktop::runUntil(MonotonicTime date) {
+  for (;;) {
+    while (runOnePosted()) {
+    }
+    const auto next = nextEventDate();
+    if (!next || *next > date) break;
+    now_ = std::max(now_, *next);
+    fireNextEvent();
+  }
+  now_ = std::max(now_, date);
+  while (runOnePosted()) {
+  }
+}
+
+std::shared_ptr<Timer> FakeDesktop::scheduleRepeatingTimer(Seconds interval,
+                                                           std::function<void()> block) {
+  interval = std::max(interval, Seconds(0.0001));  // as the real loop: no zero interval
+  auto timer =
+      std::make_shared<VirtualTimer>(now_ + interval, interval, nextOrder_++, std::move(block));
+  timers_.push_back(timer);
+  return timer;
+}
+
+void FakeDesktop::post(std::function<void()> work) {
+  const std::lock_guard lock(postedMutex_);
+  posted_.push_back(std::move(work));
+}
+
+bool FakeDesktop::runOnePosted() {
+  std::function<void()> work;
+  {
+    const std::lock_guard lock(postedMutex_);
+    if (posted_.empty()) return false;
+    work = std::move(posted_.front());
+    posted_.pop_front();
+  }
+  work();
+  return true;
+}
+
+std::optional<MonotonicTime> FakeDesktop::nextEventDate() const {
+  std::optional<MonotonicTime> next;
+  for (const auto& timer : timers_) {
+    if (timer->valid && !timer->firing && (!next || timer->next < *next)) next = timer->next;
+  }
+  for (const auto& completion : completions_) {
+    if (!next || completion.at < *next) next = completion.at;
+  }
+  return next;
+}
+
+// fireNextEvent runs the one event due now that was scheduled first: timers and completions
+// due at the same date run in the order they were set up.
+void FakeDesktop::fireNextEvent() {
+  std::erase_if(timers_, [](const auto& timer) { return !timer->valid && !timer->firing; });
+  std::shared_ptr<VirtualTimer> timer;  // held: the block may invalidate it or add timers
+  for (const auto& candidate : timers_) {
+    if (!candidate->valid || candidate->firing || candidate->next > now_) continue;
+    if (!timer ||
+        std::pair(candidate->next, candidate->order) < std::pair(timer->next, timer->order)) {
+      timer = candidate;
+    }
+  }
+  auto completion =
+      std::min_element(completions_.begin(), completions_.end(), [](const auto& a, const auto& b) {
+        return std::pair(a.at, a.order) < std::pair(b.at, b.order);
+      });
+  const bool completionDue = completion != completions_.end() && completion->at <= now_;
+  if (completionDue && (!timer || std::pair(completion->at, completion->order) <
+                                      std::pair(timer->next, timer->order))) {
+    auto call = std::move(completion->call);
+    completions_.erase(completion);
+    std::thread(std::move(call)).join();  // another thread, as the real desktop's handler
+  } else if (timer) {
+    timer->fire(now_);
+  }
+}
+
+std::optional<Bundle> FakeDesktop::openBundle(const std::filesystem::path& directory) {
+  return Bundle::open(directory);
+}
+
+void FakeDesktop::setMainBundleInfoString(const std::string& key,
+                                          std::optional<std::string> value) {
+  infoOverrides_[key] = std::move(value);
+}
+
+std::optional<std::string> FakeDesktop::mainBundleInfoString(const std::string& key) {
+  if (auto found = infoOverrides_.find(key); found != infoOverrides_.end()) return found->second;
+  auto bundle = Bundle::open(mainBundleURL_);
+  return bundle ? bundle->infoString(key) : std::nullopt;
+}
+
+bool FakeDesktop::startAccessingSecurityScopedResource(const Url& location) {
+  accessLog_.push_back("start " + location.text());
+  return accessGranted_;
+}
+
+void FakeDesktop::stopAccessingSecurityScopedResource(const Url& location) {
+  accessLog_.push_back("stop " + location.text());
+}
+
+std::vector<std::uint8_t> FakeDesktop::bookmarkData(const Url& location) {
+  return makeBookmark(location);
+}
+
+void FakeDesktop::setRunningApplications(const std::string& identifier,
+                                         std::vector<RunningApplication> applications) {
+  running_[identifier] = std::move(applications);
+}
+
+std::vector<RunningApplication> FakeDesktop::runningApplications(const std::string& identifier) {
+  auto found = running_.find(identifier);
+  return found != running_.end() ? found->second : std::vector<RunningApplication>();
+}
+
+void FakeDesktop::openApplication(const std::filesystem::path& application,
+                                  const OpenConfiguration& configuration,
+                                  LaunchCompletion completion) {
+  launches_.push_back({application, configuration, now_});
+  LaunchOutcome outcome;
+  if (!scripts_.empty()) {
+    outcome = std::move(scripts_.front());
+    scripts_.pop_front();
+  }
+  if (outcome.kind == LaunchOutcome::Kind::never) {
+    neverCalled_.push_back(std::move(completion));
+    return;
+  }
+  std::function<void()> call;
+  if (outcome.kind == LaunchOutcome::Kind::failure) {
+    call = [completion, error = *outcome.error] { completion(std::nullopt, error); };
+  } else {
+    const auto bundle =
+        outcome.kind == LaunchOutcome::Kind::sameCopy ? application : outcome.otherBundle;
+    call = [completion, instance = RunningApplication{nextPid_++, bundle}] {
+      completion(instance, std::nullopt);
+    };
+  }
+  completions_.push_back({now_ + outcome.after, nextOrder_++, std::move(call)});
+}
+
+bool FakeDesktop::fileExists(const std::filesystem::path& path) {
+  return itemExists(path);
+}
+
+bool FakeDesktop::isExecutableFile(const std::filesystem::path& path) {
+  return isExecutableRegularFile(path);
+}
+
+void FakeDesktop::moveItem(const std::filesystem::path& from, const std::filesystem::path& to) {
+  moveItemWithoutReplacing(from, to);
+}
+
+void FakeDesktop::setServicesProvider(ServicesProvider& provider) {
+  servicesProvider_ = &provider;
+  if (auto bundle = Bundle::open(mainBundleURL_)) {
+    for (auto& name : bundle->servicesPortNames()) portNames_.push_back(std::move(name));
+  }
+}
+
+void FakeDesktop::registerServicesProvider(ServicesProvider& provider,
+                                           const std::string& portName) {
+  servicesProvider_ = &provider;
+  portNames_.push_back(portName);
+}
+
+}  // namespace platform::testing

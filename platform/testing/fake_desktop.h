@@ -1,0 +1,152 @@
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/desktop.h"
+
+namespace platform::testing {
+
+// LaunchOutcome scripts how one openApplication ends: the completion handler comes `after`
+// virtual seconds (0: at the next pass of the run loop, never inside openApplication) with the
+// launched copy, another copy, an error, or it never comes.
+struct LaunchOutcome {
+  enum class Kind { sameCopy, otherCopy, failure, never };
+
+  static LaunchOutcome sameCopy(Seconds after = Seconds(0)) {
+    return {Kind::sameCopy, {}, {}, after};
+  }
+  static LaunchOutcome otherCopy(std::filesystem::path bundle, Seconds after = Seconds(0)) {
+    return {Kind::otherCopy, std::move(bundle), {}, after};
+  }
+  static LaunchOutcome failure(Error error, Seconds after = Seconds(0)) {
+    return {Kind::failure, {}, std::move(error), after};
+  }
+  static LaunchOutcome never() { return {Kind::never, {}, {}, Seconds(0)}; }
+
+  Kind kind = Kind::sameCopy;
+  std::filesystem::path otherBundle;  // the instance's bundle URL for otherCopy
+  std::optional<Error> error;         // the handler's error for failure
+  Seconds after{0};
+};
+
+// LaunchRecord is one openApplication call as the double saw it.
+struct LaunchRecord {
+  std::filesystem::path application;
+  OpenConfiguration configuration;
+  MonotonicTime at;  // virtual time of the call
+  bool operator==(const LaunchRecord&) const = default;
+};
+
+// FakeDesktop is the Desktop double: a virtual clock (runUntil jumps through due timers and
+// scripted completions in date order and returns at once), scripted running applications and
+// launch outcomes, a log of launches and terminate requests, settable arguments and main bundle.
+// Bundles, bookmarks, file tests and moves are the real code on real files; pasteboards are
+// in-process as in the real desktop. Completion handlers run on a thread of their own that the
+// double joins before going on, so their effects are in place when runUntil continues.
+// post() may be called from any thread; everything else from the test's thread.
+class FakeDesktop final : public Desktop {
+ public:
+  static constexpr MonotonicTime kStart{Seconds(1000)};  // now() of a new double
+
+  FakeDesktop();
+  ~FakeDesktop() override;
+
+  // Controls.
+  void setArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
+  void setMainBundleURL(std::filesystem::path url) { mainBundleURL_ = std::move(url); }
+  // setMainBundleInfoString overrides the main bundle's Info value under `key` (nullopt: absent);
+  // keys not set are read from the real bundle at mainBundleURL.
+  void setMainBundleInfoString(const std::string& key, std::optional<std::string> value);
+  void setRunningApplications(const std::string& identifier,
+                              std::vector<RunningApplication> applications);
+  // scriptLaunch queues the outcome of the next unscripted launch; without a script a launch
+  // reaches the same copy at once.
+  void scriptLaunch(LaunchOutcome outcome) { scripts_.push_back(std::move(outcome)); }
+  // grantSecurityScopedAccess makes start answer true (the real desktop answers false).
+  void grantSecurityScopedAccess(bool granted) { accessGranted_ = granted; }
+  // setRunLimit bounds run(): it returns when the next event lies further than `limit` ahead.
+  void setRunLimit(Seconds limit) { runLimit_ = limit; }
+
+  // Records.
+  const std::vector<LaunchRecord>& launches() const noexcept { return launches_; }
+  int terminateRequests() const noexcept { return terminateRequests_; }
+  ServicesProvider* servicesProvider() const noexcept { return servicesProvider_; }
+  const std::vector<std::string>& requestedPortNames() const noexcept { return portNames_; }
+  // securityScopedLog: "start <url>" and "stop <url>" in call order.
+  const std::vector<std::string>& securityScopedLog() const noexcept { return accessLog_; }
+  // pendingLaunchCompletions: handlers scripted to come later that have not run yet.
+  std::size_t pendingLaunchCompletions() const noexcept { return completions_.size(); }
+
+  // Desktop.
+  void setAccessoryActivationPolicy() override { ++accessoryRequests_; }
+  void terminate() override { ++terminateRequests_; }
+  // run jumps through events until terminate is requested or nothing is due within the limit.
+  void run() override;
+  MonotonicTime now() const override { return now_; }
+  void runUntil(MonotonicTime date) override;
+  std::shared_ptr<Timer> scheduleRepeatingTimer(Seconds interval,
+                                                std::function<void()> block) override;
+  void post(std::function<void()> work) override;
+  std::optional<Bundle> openBundle(const std::filesystem::path& directory) override;
+  std::filesystem::path mainBundleURL() override { return mainBundleURL_; }
+  std::optional<std::string> mainBundleInfoString(const std::string& key) override;
+  Pasteboard& pasteboard(const std::string& name) override { return pasteboards_[name]; }
+  bool startAccessingSecurityScopedResource(const Url& location) override;
+  void stopAccessingSecurityScopedResource(const Url& location) override;
+  std::vector<std::uint8_t> bookmarkData(const Url& location) override;
+  std::vector<RunningApplication> runningApplications(const std::string& identifier) override;
+  void openApplication(const std::filesystem::path& application,
+                       const OpenConfiguration& configuration,
+                       LaunchCompletion completion) override;
+  bool fileExists(const std::filesystem::path& path) override;
+  bool isExecutableFile(const std::filesystem::path& path) override;
+  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
+  std::vector<std::string> arguments() override { return arguments_; }
+  void setServicesProvider(ServicesProvider& provider) override;
+  void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override;
+
+ private:
+  class VirtualTimer;
+  struct ScheduledCompletion {
+    MonotonicTime at;
+    std::uint64_t order;
+    std::function<void()> call;
+  };
+
+  bool runOnePosted();
+  std::optional<MonotonicTime> nextEventDate() const;
+  void fireNextEvent();
+
+  MonotonicTime now_ = kStart;
+  std::uint64_t nextOrder_ = 0;
+  std::vector<std::shared_ptr<VirtualTimer>> timers_;
+  std::vector<ScheduledCompletion> completions_;
+  std::vector<LaunchCompletion> neverCalled_;  // kept alive, as a stuck launch would keep them
+  std::mutex postedMutex_;
+  std::deque<std::function<void()>> posted_;
+
+  std::vector<std::string> arguments_;
+  std::filesystem::path mainBundleURL_;
+  std::map<std::string, std::optional<std::string>> infoOverrides_;
+  std::map<std::string, std::vector<RunningApplication>> running_;
+  std::deque<LaunchOutcome> scripts_;
+  std::vector<LaunchRecord> launches_;
+  int nextPid_ = 4000;
+  int terminateRequests_ = 0;
+  int accessoryRequests_ = 0;
+  bool accessGranted_ = false;
+  std::vector<std::string> accessLog_;
+  Seconds runLimit_{3600};
+  ServicesProvider* servicesProvider_ = nullptr;
+  std::vector<std::string> portNames_;
+  std::map<std::string, Pasteboard> pasteboards_;
+};
+
+}  // namespace platform::testing
