@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/finder_service.h"
+#include "host/installer.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ struct Role {
 
 constexpr Role roles[] = {
     {"--finder-service", host::runFinderService},
+    {"--install-addon", host::runInstallAddOn},
+    {"--retire-provider", host::runRetireProvider},
 };
 
 int usage() {
