@@ -41,6 +41,7 @@ std::optional<TakenRequest> takeNextRequest(const fs::path& root) {
 
 void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& arguments) {
   nlohmann::json sign = {{"pid", platform::processId()}, {"arguments", arguments}};
+  FinderConversion::prepare(root);
   FinderConversion::writeDocument(sign.dump(), root / FinderConversion::names::packagedInbox);
 }
 

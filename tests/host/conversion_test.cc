@@ -1,0 +1,83 @@
+#include "host/conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "platform/uuid.h"
+#include "tests/host/wav.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using host_test::writeSilentWav;
+
+class ScratchDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = fs::temp_directory_path() / ("host-conversion-" + platform::Uuid::random().text());
+    fs::create_directories(directory_);
+  }
+  void TearDown() override { fs::remove_all(directory_); }
+  fs::path touch(const std::string& name) {
+    std::ofstream(directory_ / name) << "x";
+    return directory_ / name;
+  }
+  fs::path directory_;
+};
+
+using FreeOutputLocation = ScratchDirectory;
+
+TEST_F(FreeOutputLocation, NumbersPastEveryExistingFile) {
+  fs::path input = touch("take one.wav");
+  EXPECT_EQ(host::freeOutputLocation(input, "mp3"), directory_ / "take one.mp3");
+  touch("take one.mp3");
+  touch("take one 2.mp3");
+  EXPECT_EQ(host::freeOutputLocation(input, "mp3"), directory_ / "take one 3.mp3");
+  // The input itself is never a free location, even in its own format.
+  EXPECT_EQ(host::freeOutputLocation(input, "wav"), directory_ / "take one 2.wav");
+}
+
+TEST_F(FreeOutputLocation, DanglingLinkCountsAsTaken) {
+  fs::path input = touch("a.wav");
+  fs::create_symlink(directory_ / "nowhere", directory_ / "a.flac");
+  EXPECT_EQ(host::freeOutputLocation(input, "flac"), directory_ / "a 2.flac");
+}
+
+TEST(OutputFormat, KnowsTheFiveFormatsOnly) {
+  EXPECT_EQ(host::outputFormat("aac")->extension, "m4a");
+  for (const char* format : {"wav", "mp3", "flac", "ogg"}) {
+    SCOPED_TRACE(format);
+    EXPECT_EQ(host::outputFormat(format)->extension, format);
+  }
+  EXPECT_FALSE(host::outputFormat("MP3"));
+  EXPECT_FALSE(host::outputFormat(""));
+}
+
+TEST(ShellQuoted, EveryByteStandsForItself) {
+  EXPECT_EQ(host::shellQuoted("a b"), "'a b'");
+  EXPECT_EQ(host::shellQuoted("it's $(x)`y`"), "'it'\\''s $(x)`y`'");
+}
+
+TEST_F(ScratchDirectory, ConvertFileNeverOverwrites) {
+  if (!host::ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  // Not audio: ffmpeg fails, and the file that already holds the first name stays as it was.
+  fs::path input = touch("noise.wav");
+  std::ofstream(directory_ / "noise.mp3") << "keep";
+  EXPECT_FALSE(host::convertFile(input, *host::outputFormat("mp3")));
+  std::ifstream kept(directory_ / "noise.mp3");
+  std::string content((std::istreambuf_iterator<char>(kept)), {});
+  EXPECT_EQ(content, "keep");
+}
+
+TEST_F(ScratchDirectory, ConvertFileWritesBesideTheInput) {
+  if (!host::ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  fs::path input = directory_ / "tone.wav";
+  writeSilentWav(input);
+  std::optional<fs::path> output = host::convertFile(input, *host::outputFormat("flac"));
+  ASSERT_TRUE(output);
+  EXPECT_EQ(*output, directory_ / "tone.flac");
+  EXPECT_GT(fs::file_size(*output), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include "host/request_handling.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "exchange/constants.h"
+#include "exchange/record_files.h"
+#include "exchange/records.h"
+#include "host/conversion.h"
+#include "host/finder_service.h"
+#include "tests/host/wav.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using FinderConversion::Acknowledgement;
+using FinderConversion::Request;
+
+class FinderServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = fs::temp_directory_path() / ("host-service-" + platform::Uuid::random().text());
+    fs::create_directories(directory_ / "Music");
+    root_ = directory_ / "state";
+  }
+  void TearDown() override { fs::remove_all(directory_); }
+
+  Request queue(const std::vector<fs::path>& inputs, std::string format = "flac") {
+    Request request;
+    request.format = std::move(format);
+    for (const fs::path& input : inputs) {
+      request.inputs.push_back({platform::Url::fromFilePath(input), std::nullopt});
+    }
+    FinderConversion::enqueue(request, root_);
+    return request;
+  }
+
+  void serve(const std::vector<std::string>& arguments = {"--finder-service"}) {
+    host::FinderServiceOptions options{root_, arguments.size() > 1, 0.3};
+    host::serveQueue(options, arguments);
+  }
+
+  Acknowledgement answerTo(const platform::Uuid& id) {
+    return FinderConversion::read<Acknowledgement>(FinderConversion::acknowledgements(root_) /
+                                                   FinderConversion::fileName(id));
+  }
+
+  bool queueIsEmpty() { return fs::is_empty(FinderConversion::requests(root_)); }
+
+  fs::path directory_;
+  fs::path root_;
+};
+
+TEST_F(FinderServiceTest, AcceptsConvertsAndFinishesEveryQueuedRequest) {
+  if (!host::ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  fs::path first = directory_ / "Music" / "one.wav";
+  fs::path second = directory_ / "Music" / "two.wav";
+  host_test::writeSilentWav(first);
+  host_test::writeSilentWav(second);
+  Request both = queue({first, second});
+  Request again = queue({first});
+
+  serve();
+
+  Acknowledgement answer = answerTo(both.id);
+  EXPECT_TRUE(answer.accepted);
+  EXPECT_EQ(answer.id, both.id);
+  EXPECT_TRUE(answer.terminal);
+  ASSERT_EQ(answer.jobs.size(), 2u);
+  for (const platform::Uuid& job : answer.jobs) EXPECT_EQ(answer.states.at(job.text()), "done");
+  EXPECT_EQ(answer.outputs, (std::vector<platform::Url>{
+                                platform::Url::fromFilePath(directory_ / "Music" / "one.flac"),
+                                platform::Url::fromFilePath(directory_ / "Music" / "two.flac")}));
+  // The second request of the same file found "one.flac" taken.
+  EXPECT_EQ(
+      answerTo(again.id).outputs,
+      std::vector<platform::Url>{platform::Url::fromFilePath(directory_ / "Music" / "one 2.flac")});
+  EXPECT_TRUE(queueIsEmpty());
+}
+
+TEST_F(FinderServiceTest, RefusesWhatItCannotTake) {
+  fs::path missing = directory_ / "Music" / "gone.wav";
+  Request unreadable = queue({missing});
+  // A request that no longer decodes still has its identifier in its file name.
+  platform::Uuid broken = platform::Uuid::random();
+  std::ofstream(FinderConversion::requests(root_) / FinderConversion::fileName(broken)) << "{";
+
+  serve();
+
+  Acknowledgement refusal = answerTo(unreadable.id);
+  EXPECT_FALSE(refusal.accepted);
+  EXPECT_EQ(refusal.message, "Tonebrook cannot read \u201cgone.wav\u201d.");
+  EXPECT_EQ(answerTo(broken).message, host::unreadableRequestSentence);
+  EXPECT_FALSE(answerTo(broken).accepted);
+  EXPECT_TRUE(queueIsEmpty());
+}
+
+TEST_F(FinderServiceTest, VerificationLeavesTheArrivalSignWithItsArguments) {
+  std::vector<std::string> arguments{"--finder-service", "--verify-finder-inbox", root_.string()};
+  fs::create_directories(root_);
+  serve(arguments);
+  std::ifstream sign(root_ / FinderConversion::names::packagedInbox);
+  nlohmann::json document = nlohmann::json::parse(sign);
+  EXPECT_EQ(document.at("arguments").get<std::vector<std::string>>(), arguments);
+}
+
+TEST(FinderServiceArguments, AcceptsOnlyAnOptionalInbox) {
+  auto verification = host::parseFinderServiceArguments({"--verify-finder-inbox", "/tmp/root"});
+  ASSERT_TRUE(verification);
+  EXPECT_TRUE(verification->verification);
+  EXPECT_EQ(verification->root, "/tmp/root");
+  ASSERT_TRUE(host::parseFinderServiceArguments({}));
+  EXPECT_FALSE(host::parseFinderServiceArguments({}).value().verification);
+  EXPECT_FALSE(host::parseFinderServiceArguments({"--verify-finder-inbox"}));
+  EXPECT_FALSE(host::parseFinderServiceArguments({"--other", "/tmp/root"}));
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Creation, the retirement timer (heartbeat on every tick, retirement only when idle) and
+// destruction of the provider.
+
+#include <gtest/gtest.h>
+
+#include "exchange/constants.h"
+#include "exchange/record_files.h"
+#include "tests/provider/provider_fixture.h"
+
+namespace provider_test {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Seconds;
+using platform::testing::LaunchOutcome;
+
+class Lifecycle : public ProviderTest {
+ protected:
+  fs::path stateFile() const { return sandbox.root() / FinderConversion::names::providerState; }
+  // heartbeatWithin: the state file, once removed, is back within `time`.
+  bool heartbeatWithin(Seconds time) {
+    fs::remove(stateFile());
+    desktop.runUntil(desktop.now() + time);
+    return fs::exists(stateFile());
+  }
+};
+
+TEST_F(Lifecycle, CreationStandardisesTheExecutableAndReadsThePayloadVersion) {
+  fs::path winding = sandbox.directory() / "Provider/../Provider/./TonebrookQuickConversion";
+  desktop.setArguments({winding.string()});
+  auto provider = makeProvider();
+  EXPECT_EQ(provider->lifetime().executable(), sandbox.providerExecutable());
+  EXPECT_EQ(provider->lifetime().payloadVersion(), "7.1");
+  EXPECT_EQ(provider->root(), sandbox.root());
+  EXPECT_FALSE(provider->verification());
+  EXPECT_TRUE(fs::exists(stateFile()));
+}
+
+TEST_F(Lifecycle, RelativeProgramPathCountsFromTheCurrentDirectory) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(sandbox.directory());
+  desktop.setArguments({"Provider/TonebrookQuickConversion"});
+  desktop.setMainBundleInfoString("CFBundleVersion", std::nullopt);
+  auto provider = makeProvider();
+  fs::current_path(previous);
+  EXPECT_EQ(provider->lifetime().executable(), sandbox.providerExecutable());
+  EXPECT_EQ(provider->lifetime().payloadVersion(), "unknown");
+}
+
+TEST_F(Lifecycle, SecondProviderOnTheRootFailsWithTheLifetimesError) {
+  auto first = makeProvider();
+  std::string expected;
+  try {
+    FinderProviderLifetime competing(sandbox.root(), sandbox.providerExecutable());
+  } catch (const platform::Error& error) {
+    expected = error.description();
+  }
+  ASSERT_FALSE(expected.empty());
+  try {
+    makeProvider();
+    ADD_FAILURE() << "a second provider came into being";
+  } catch (const platform::Error& error) {
+    EXPECT_EQ(error.description(), expected);
+  }
+}
+
+TEST_F(Lifecycle, HeartbeatOnEveryTickAndAfterAFailedOne) {
+  auto provider = makeProvider();
+  EXPECT_FALSE(heartbeatWithin(Seconds(0.19)));  // the first tick comes 0.2 s after creation
+  EXPECT_TRUE(heartbeatWithin(Seconds(0.02)));
+  for (int tick = 0; tick < 3; ++tick) EXPECT_TRUE(heartbeatWithin(Seconds(0.2)));
+  // A directory in its place makes the next heartbeats fail; the timer goes on regardless.
+  fs::remove(stateFile());
+  fs::create_directory(stateFile());
+  desktop.runUntil(desktop.now() + Seconds(0.5));
+  fs::remove(stateFile());
+  EXPECT_TRUE(heartbeatWithin(Seconds(0.2)));
+  EXPECT_EQ(desktop.terminateRequests(), 0);
+}
+
+TEST_F(Lifecycle, RetiresOnTheFirstIdleTickOnly) {
+  auto provider = makeProvider();
+  bool heartbeatWhileBusy = false;
+  int terminationsWhileBusy = -1;
+  after(desktop, Seconds(1), [&] {
+    fs::remove(sandbox.providerExecutable());  // now shouldRetire holds
+    fs::remove(stateFile());
+  });
+  after(desktop, Seconds(1.5), [&] {
+    heartbeatWhileBusy = fs::exists(stateFile());
+    terminationsWhileBusy = desktop.terminateRequests();
+  });
+  after(desktop, Seconds(2), [&] { sandbox.answer(true); });
+  desktop.scriptLaunch(LaunchOutcome::sameCopy(Seconds(12)));  // in flight past the delivery
+
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), std::nullopt);
+  EXPECT_TRUE(heartbeatWhileBusy);
+  EXPECT_EQ(terminationsWhileBusy, 0);
+  EXPECT_TRUE(provider->launchInFlight());
+
+  desktop.runUntil(desktop.now() + Seconds(5));
+  EXPECT_EQ(desktop.terminateRequests(), 0);  // the launch is still outstanding
+  desktop.runUntil(desktop.now() + Seconds(6));
+  EXPECT_FALSE(provider->launchInFlight());
+  EXPECT_GE(desktop.terminateRequests(), 1);
+}
+
+TEST_F(Lifecycle, RetiringProviderRefusesWorkAndReportsItInVerification) {
+  auto provider = makeProvider(/*verification=*/true);
+  fs::remove(sandbox.providerExecutable());
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), finishingUpdateSentence);
+  EXPECT_EQ(sandbox.providerError(), finishingUpdateSentence);
+  EXPECT_TRUE(sandbox.queued().empty());
+  EXPECT_FALSE(provider->busy());
+}
+
+TEST_F(Lifecycle, FailureOutsideVerificationWritesNoFileAndSuccessKeepsAnOldOne) {
+  auto provider = makeProvider();
+  fs::remove(sandbox.root() / "receipt.json");
+  EXPECT_NE(convert(*provider, {sandbox.audio("a.wav")}), std::nullopt);
+  EXPECT_EQ(sandbox.providerError(), std::nullopt);
+}
+
+TEST_F(Lifecycle, SuccessInVerificationLeavesAnEarlierErrorFile) {
+  auto provider = makeProvider(/*verification=*/true);
+  FinderConversion::write(std::string_view("earlier"),
+                          sandbox.root() / FinderConversion::names::providerError);
+  after(desktop, Seconds(0.5), [&] { sandbox.answer(true); });
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), std::nullopt);
+  EXPECT_EQ(sandbox.providerError(), "earlier");
+}
+
+TEST_F(Lifecycle, DestructionStopsTheTimerAndReleasesTheLock) {
+  auto provider = makeProvider();
+  std::weak_ptr<Provider> watch = provider;
+  provider.reset();
+  EXPECT_TRUE(watch.expired());  // the timer held it only weakly
+  EXPECT_FALSE(heartbeatWithin(Seconds(1)));
+  EXPECT_NO_THROW(makeProvider());
+}
+
+}  // namespace
+}  // namespace provider_test
