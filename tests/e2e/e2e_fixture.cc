@@ -1,0 +1,136 @@
+#include "tests/e2e/e2e_fixture.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "exchange/constants.h"
+#include "exchange/record_files.h"
+#include "platform/uuid.h"
+
+namespace e2e {
+namespace {
+
+std::string readText(const fs::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  std::ostringstream text;
+  text << stream.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+void EndToEnd::SetUp() {
+  directory_ = fs::temp_directory_path() / ("tonebrook-e2e-" + platform::Uuid::random().text());
+  fs::create_directories(home());
+  fs::copy(fs::path(TONEBROOK_BUILD_DIR) / "Tonebrook.app", hostBundle(),
+           fs::copy_options::recursive);
+  // Children inherit this environment, and so do the providers the private bus starts.
+  setenv("HOME", home().c_str(), 1);
+  unsetenv("XDG_DATA_HOME");
+  unsetenv("DBUS_STARTER_ADDRESS");
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + (directory_ / "no-bus").string()).c_str(), 1);
+}
+
+void EndToEnd::TearDown() {
+  if (std::optional<int> pid = providerPid()) providers_.push_back(*pid);
+  for (int pid : providers_) {
+    if (platform::testing::processAlive(pid)) platform::testing::sendSignal(pid, 9);
+  }
+  bus_.reset();
+  std::error_code ignored;
+  fs::remove_all(directory_, ignored);
+}
+
+fs::path EndToEnd::stateRoot() const {
+  return home() / "Library/Application Support/Tonebrook/FinderConversion";
+}
+fs::path EndToEnd::installedPackage() const {
+  return home() / "Library/Services" / FinderConversion::serviceName;
+}
+fs::path EndToEnd::builtPackage() const {
+  return fs::path(TONEBROOK_BUILD_DIR) / FinderConversion::serviceName;
+}
+
+void EndToEnd::startBus() {
+  const fs::path services = home() / ".local/share/dbus-1/services";
+  fs::create_directories(services);
+  fs::create_directories(directory_ / "bus");
+  bus_ = std::make_unique<platform::testing::PrivateBus>(directory_ / "bus", services);
+  bus_->useAsSessionBus();
+}
+
+const std::string& EndToEnd::busAddress() const {
+  return bus_->address();
+}
+
+std::unique_ptr<platform::testing::ChildProcess> EndToEnd::start(
+    std::vector<std::string> arguments) {
+  static int counter = 0;
+  const std::string name = "child-" + std::to_string(++counter);
+  return std::make_unique<platform::testing::ChildProcess>(
+      platform::testing::ChildProcess::Options{.arguments = std::move(arguments),
+                                               .environment = {},
+                                               .unset = {},
+                                               .workingDirectory = directory_,
+                                               .output = directory_ / (name + ".out"),
+                                               .errors = directory_ / (name + ".err")});
+}
+
+EndToEnd::RunResult EndToEnd::run(std::vector<std::string> arguments, double timeoutSeconds) {
+  auto child = start(std::move(arguments));
+  RunResult result;
+  result.status = child->waitFor(platform::Seconds(timeoutSeconds));
+  result.errors = child->errors();
+  result.output = child->output();
+  return result;
+}
+
+void EndToEnd::install(const fs::path& package) {
+  const RunResult result = run({host().string(), "--install-addon", package.string()});
+  ASSERT_EQ(result.status, 0) << result.errors;
+  ASSERT_EQ(result.errors, "");
+}
+
+fs::path EndToEnd::packageWithVersion(const std::string& version) {
+  const fs::path package = directory_ / ("v" + version) / FinderConversion::serviceName;
+  fs::create_directories(package.parent_path());
+  fs::copy(builtPackage(), package, fs::copy_options::recursive);
+  const fs::path info = package / "Contents/Info.plist";
+  std::string text = readText(info);
+  const std::string key = "<key>CFBundleVersion</key>";
+  const std::size_t open = text.find("<string>", text.find(key)) + 8;
+  text.replace(open, text.find("</string>", open) - open, version);
+  std::ofstream(info, std::ios::binary | std::ios::trunc) << text;
+  return package;
+}
+
+fs::path EndToEnd::audioFile(const std::string& name) {
+  const fs::path path = home() / "Music" / name;
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << "RIFF\x24\0\0\0WAVEfmt not really audio";
+  return path;
+}
+
+std::optional<int> EndToEnd::providerPid() const {
+  try {
+    const std::string document = readText(stateRoot() / FinderConversion::names::providerState);
+    return nlohmann::json::parse(document).at("pid").get<int>();
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+bool EndToEnd::waitFor(const std::function<bool()>& condition, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+}  // namespace e2e

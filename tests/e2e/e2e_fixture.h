@@ -1,0 +1,75 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/testing/child_process.h"
+#include "platform/testing/private_bus.h"
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+// EndToEnd gives each test a private home in a fresh temporary directory, its own copy of the
+// built host (so that hosts of tests running in parallel are never "the bound copy running"),
+// the built add-on package and client, and optionally a private session bus that starts the
+// installed provider on demand. The test process's own HOME points at the private home, since
+// the bus passes its environment on to the providers it starts.
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  fs::path home() const { return directory_ / "home"; }
+  fs::path stateRoot() const;
+  fs::path installedPackage() const;
+  fs::path installedProvider() const {
+    return installedPackage() / "Contents/MacOS/TonebrookQuickConversion";
+  }
+  fs::path host() const { return directory_ / "Tonebrook.app/Contents/MacOS/Tonebrook"; }
+  fs::path hostBundle() const { return directory_ / "Tonebrook.app"; }
+  fs::path builtPackage() const;
+  fs::path client() const { return home() / ".local/bin/tonebrook-services"; }
+  fs::path directory() const { return directory_; }
+
+  // startBus starts the private session bus; later children use it.
+  void startBus();
+  const std::string& busAddress() const;
+
+  // start runs a program with the private home and bus in its environment.
+  std::unique_ptr<platform::testing::ChildProcess> start(std::vector<std::string> arguments);
+  // RunResult: exit status (nullopt: still running after the timeout) and standard error.
+  struct RunResult {
+    std::optional<int> status;
+    std::string errors;
+    std::string output;
+  };
+  RunResult run(std::vector<std::string> arguments, double timeoutSeconds = 30);
+
+  // install runs `Tonebrook --install-addon PACKAGE` and expects success.
+  void install(const fs::path& package);
+  // packageWithVersion: a copy of the built package whose CFBundleVersion is `version`.
+  fs::path packageWithVersion(const std::string& version);
+  // audioFile creates a small readable file (not necessarily decodable) in the home.
+  fs::path audioFile(const std::string& name);
+
+  // providerPid: the pid in the state root's heartbeat record, when there is one.
+  std::optional<int> providerPid() const;
+  // rememberProvider: a provider process to end at tear-down if it still runs.
+  void rememberProvider(int pid) { providers_.push_back(pid); }
+  // waitFor polls `condition` every 20 ms for up to `seconds`.
+  static bool waitFor(const std::function<bool()>& condition, double seconds);
+
+ private:
+  fs::path directory_;
+  std::unique_ptr<platform::testing::PrivateBus> bus_;
+  std::vector<int> providers_;  // providers seen, ended at tear-down
+};
+
+}  // namespace e2e

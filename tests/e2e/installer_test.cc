@@ -1,0 +1,139 @@
+// The host's installer with the Services client, bus activation and real providers.
+#include "exchange/inventory.h"
+#include "exchange/record_files.h"
+#include "platform/files.h"
+#include "tests/e2e/e2e_fixture.h"
+
+namespace e2e {
+namespace {
+
+class Installer : public EndToEnd {
+ protected:
+  RunResult convert(const std::vector<std::string>& files, const std::string& format = "mp3") {
+    std::vector<std::string> arguments{client().string(), format};
+    arguments.insert(arguments.end(), files.begin(), files.end());
+    return run(arguments, 40);
+  }
+
+  // serveFirstCall installs, starts the bus and has a first call served; the provider's pid.
+  int serveFirstCall() {
+    install(builtPackage());
+    startBus();
+    const RunResult result = convert({audioFile("first.wav").string()});
+    EXPECT_EQ(result.status, 0) << result.errors;
+    const std::optional<int> pid = providerPid();
+    EXPECT_TRUE(pid && platform::testing::processAlive(*pid));
+    if (pid) rememberProvider(*pid);
+    return pid.value_or(-1);
+  }
+
+  FinderConversion::Receipt receipt() const {
+    return FinderConversion::read<FinderConversion::Receipt>(stateRoot() /
+                                                             FinderConversion::names::receipt);
+  }
+};
+
+TEST_F(Installer, FreshInstallIsStartedByTheFirstClientCall) {
+  install(builtPackage());
+  EXPECT_EQ(receipt().files, FinderConversion::inventory(installedPackage()));
+  EXPECT_EQ(receipt().payloadVersion, "1.0.0");
+  EXPECT_EQ(receipt().appPath->filePath(), hostBundle());
+  startBus();
+  EXPECT_EQ(providerPid(), std::nullopt);
+
+  // Names that only survive as bytes: spaces, quotes, a line break, "#", "?", "%" and a byte
+  // that is not UTF-8. The host accepts only what it can read at the decoded path.
+  // Besides, a path relative to the client's directory and a file URI.
+  const fs::path odd = audioFile(std::string("it's \"a\"\n#1? 100% \xff.wav"));
+  audioFile("relative one.wav");
+  const RunResult result =
+      convert({odd.string(), "home/Music/relative one.wav",
+               "file://" + (home() / "Music" / "relative%20one.wav").string()});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(result.errors, "");
+  const std::optional<int> pid = providerPid();
+  ASSERT_TRUE(pid);
+  rememberProvider(*pid);
+  EXPECT_TRUE(platform::testing::processAlive(*pid));
+}
+
+TEST_F(Installer, UpdateRetiresTheRunningProviderAndTheNextCallStartsANewOne) {
+  const int oldProvider = serveFirstCall();
+  install(packageWithVersion("2.0.0"));
+  EXPECT_FALSE(platform::testing::processAlive(oldProvider));
+  EXPECT_EQ(receipt().payloadVersion, "2.0.0");
+  EXPECT_EQ(receipt().files, FinderConversion::inventory(installedPackage()));
+
+  const RunResult result = convert({audioFile("second.wav").string()});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  const std::optional<int> newProvider = providerPid();
+  ASSERT_TRUE(newProvider);
+  rememberProvider(*newProvider);
+  EXPECT_NE(*newProvider, oldProvider);
+}
+
+TEST_F(Installer, UpdateIsRefusedWhileTheProviderDoesNotAnswer) {
+  const int provider = serveFirstCall();
+  platform::testing::sendSignal(provider, platform::testing::kSignalStop);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3200));  // the heartbeat goes stale
+  const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());
+  const std::string receiptBefore =
+      FinderConversion::readDocument(stateRoot() / FinderConversion::names::receipt);
+
+  const RunResult result =
+      run({host().string(), "--install-addon", packageWithVersion("2.0.0").string()});
+  platform::testing::sendSignal(provider, platform::testing::kSignalContinue);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors,
+            "The conversion provider is not responding. The existing add-on was preserved.\n");
+  EXPECT_EQ(FinderConversion::inventory(installedPackage()), before);
+  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::receipt),
+            receiptBefore);
+}
+
+TEST_F(Installer, RefusesSomethingThatIsNotTheAddOn) {
+  install(builtPackage());
+  const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());
+  const RunResult result = run({host().string(), "--install-addon", hostBundle().string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors,
+            "The chosen package is not a Tonebrook Quick Conversion add-on. "
+            "Nothing was changed.\n");
+  EXPECT_EQ(FinderConversion::inventory(installedPackage()), before);
+}
+
+TEST_F(Installer, ClientTurnsBusFailuresIntoSentences) {
+  install(builtPackage());
+  const std::string file = audioFile("tone.wav").string();
+  {
+    SCOPED_TRACE("no session bus");
+    const RunResult result = convert({file});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors,
+              "The desktop session bus cannot be reached, so the conversion "
+              "service is unavailable.\n");
+  }
+  startBus();
+  {
+    SCOPED_TRACE("the provider exits at start: somebody else holds the provider lock");
+    std::optional<platform::LockFile> lock =
+        platform::LockFile::open(stateRoot() / FinderConversion::names::providerLock);
+    ASSERT_TRUE(lock && lock->tryLockExclusive());
+    const RunResult result = convert({file});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors,
+              "The Tonebrook conversion service could not be started. Retry in a moment.\n");
+  }
+  {
+    SCOPED_TRACE("no activation file");
+    fs::remove(home() / ".local/share/dbus-1/services/app.tonebrook.QuickConversion.service");
+    const RunResult result = convert({file});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors,
+              "The Tonebrook conversion service is not installed. Install the "
+              "add-on from Tonebrook and try again.\n");
+  }
+}
+
+}  // namespace
+}  // namespace e2e
