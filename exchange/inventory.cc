@@ -1,5 +1,6 @@
 #include "exchange/inventory.h"
 
+#include <cerrno>
 #include <system_error>
 #include <vector>
 
@@ -94,7 +95,9 @@ std::string hash(const std::filesystem::path& file) {
 }
 
 Inventory inventory(const std::filesystem::path& root) {
-  if (platform::itemKind(root) == ItemKind::symbolicLink) {
+  const ItemKind rootKind = platform::itemKind(root);
+  if (rootKind == ItemKind::missing) throw platform::errnoError(ENOENT, root.native());
+  if (rootKind == ItemKind::symbolicLink) {
     throw failure("The add-on root is an unexpected symbolic link.");
   }
   std::error_code error;

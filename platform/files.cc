@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 #include "platform/descriptor.h"
@@ -150,9 +151,12 @@ ItemKind resolvedItemKind(const std::filesystem::path& path) {
 
 void createDirectories(const std::filesystem::path& path, unsigned mode) {
   std::filesystem::path prefix;
-  for (const std::filesystem::path& component : path) {
-    prefix /= component;
-    if (component.empty() || component == "/" || component == "." || component == "..") continue;
+  const auto last = std::prev(path.end());
+  for (auto component = path.begin(); component != path.end(); ++component) {
+    prefix /= *component;
+    if (component->empty() || *component == "/" || *component == "." || *component == "..") {
+      continue;
+    }
     if (::mkdir(prefix.c_str(), static_cast<mode_t>(mode)) == 0) {
       // mkdir applies the umask; the mode asked for is meant exactly.
       if (::chmod(prefix.c_str(), static_cast<mode_t>(mode)) != 0) {
@@ -163,6 +167,8 @@ void createDirectories(const std::filesystem::path& path, unsigned mode) {
     const int error = errno;
     struct stat facts {};
     if (error == EEXIST && ::stat(prefix.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode)) continue;
+    // A file in place of a parent: the next mkdir reports it as ENOTDIR with the full path.
+    if (error == EEXIST && component != last) continue;
     throw errnoError(error, prefix.native());
   }
 }

@@ -1,0 +1,148 @@
+// Record files, prepare, sameFile and the request queue on real directories.
+#include "exchange/record_files.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+namespace exchange_test {
+namespace {
+
+using namespace FinderConversion;
+
+const std::string kInvalid = "The add-on record is invalid or too large.";
+
+// stringDocument: a JSON document that is one string, exactly `size` bytes long.
+std::string stringDocument(std::size_t size) {
+  return "\"" + std::string(size - 2, 'x') + "\"";
+}
+
+Request validRequest(std::size_t count = 1) {
+  return Request{1, Uuid::random(), "mp3",
+                 std::vector<Input>(count, Input{*Url::parse("file:///a.wav"), std::nullopt})};
+}
+
+TEST(RecordFilesTest, WriteAndReadBack) {
+  TempDir dir;
+  write(std::string_view("Only local files are supported."), dir / "provider-error.json");
+  EXPECT_EQ(readText(dir / "provider-error.json"), "\"Only local files are supported.\"");
+  EXPECT_EQ(read<std::string>(dir / "provider-error.json"), "Only local files are supported.");
+
+  const Request request = validRequest();
+  write(request, dir / "request.json");
+  EXPECT_EQ(read<Request>(dir / "request.json"), request);
+  write(validRequest(2), dir / "request.json");  // replaced whole
+  EXPECT_EQ(read<Request>(dir / "request.json").inputs.size(), 2u);
+  EXPECT_EQ(names(dir.path()), (std::set<std::string>{"provider-error.json", "request.json"}));
+
+  EXPECT_ERRNO(write(request, dir / "missing" / "request.json"), ENOENT);
+}
+
+TEST(RecordFilesTest, SizeLimitIsTwoMillionBytes) {
+  TempDir dir;
+  writeText(dir / "limit.json", stringDocument(2'000'000));
+  EXPECT_EQ(read<std::string>(dir / "limit.json").size(), 1'999'998u);
+  writeText(dir / "over.json", stringDocument(2'000'001));
+  EXPECT_FAILURE_SENTENCE(read<std::string>(dir / "over.json"), kInvalid);
+  writeText(dir / "over.txt", std::string(2'000'001, '{'));  // refused before decoding
+  EXPECT_FAILURE_SENTENCE(read<std::string>(dir / "over.txt"), kInvalid);
+}
+
+TEST(RecordFilesTest, WhatIsNotARecordFile) {
+  TempDir dir;
+  write(std::string_view("small and valid"), dir / "valid.json");
+  std::filesystem::create_symlink(dir / "valid.json", dir / "link.json");
+  makeFifo(dir / "fifo.json");
+  writeText(dir / "empty.json", "");
+  writeText(dir / "broken.json", "{\"version\":");
+  std::filesystem::create_directory(dir / "directory.json");
+
+  EXPECT_FAILURE_SENTENCE(read<std::string>(dir / "link.json"), kInvalid);
+  EXPECT_FAILURE_SENTENCE(read<std::string>(dir / "fifo.json"), kInvalid);  // and no hang
+  EXPECT_ERRNO(read<std::string>(dir / "missing.json"), ENOENT);
+  EXPECT_ERRNO(read<std::string>(dir / "directory.json"), EISDIR);
+  EXPECT_ERROR_DOMAIN(read<std::string>(dir / "empty.json"), platform::kJsonDomain);
+  EXPECT_ERROR_DOMAIN(read<Receipt>(dir / "broken.json"), platform::kJsonDomain);
+  EXPECT_ERROR_DOMAIN(read<Receipt>(dir / "valid.json"), platform::kJsonDomain);
+}
+
+TEST(PrepareTest, CreatesPrivateParentsAndLeavesExistingOnes) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "open");
+  std::filesystem::permissions(dir / "open", std::filesystem::perms(0755));
+  prepare(dir / "open" / "a" / "b" / "c");
+  for (const char* relative : {"open/a", "open/a/b", "open/a/b/c"}) {
+    SCOPED_TRACE(relative);
+    EXPECT_EQ(permissions(dir / relative), std::filesystem::perms::owner_all);
+  }
+  EXPECT_EQ(permissions(dir / "open"), std::filesystem::perms(0755));
+  prepare(dir / "open");  // already there: fine, unchanged
+  EXPECT_EQ(permissions(dir / "open"), std::filesystem::perms(0755));
+
+  writeText(dir / "file", "x");
+  EXPECT_ERRNO(prepare(dir / "file"), EEXIST);
+}
+
+TEST(SameFileTest, DeviceAndInodeDecide) {
+  TempDir dir;
+  writeText(dir / "a", "same");
+  writeText(dir / "copy", "same");
+  std::filesystem::create_symlink(dir / "a", dir / "link");
+  std::filesystem::create_hard_link(dir / "a", dir / "hard");
+  struct Case {
+    const char* first;
+    const char* second;
+    bool same;
+  };
+  const Case cases[] = {{"a", "a", true},
+                        {"a", "link", true},
+                        {"hard", "a", true},
+                        {"a", "copy", false},
+                        {"a", "missing", false},
+                        {"missing", "a", false},
+                        {"missing", "missing", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.first) + " " + c.second);
+    EXPECT_EQ(sameFile(dir / c.first, dir / c.second), c.same);
+  }
+}
+
+TEST(EnqueueTest, WritesOneCompactFileNamedAfterTheId) {
+  TempDir dir;
+  const std::filesystem::path root = dir / "state";
+  const Request request = validRequest(3);
+  enqueue(request, root);
+  const std::string name = request.id.text() + ".json";
+  EXPECT_EQ(name.size(), 41u);
+  EXPECT_EQ(fileName(request.id), name);
+  EXPECT_EQ(names(requests(root)), std::set<std::string>{name});
+  EXPECT_TRUE(names(acknowledgements(root)).empty());
+  EXPECT_EQ(permissions(requests(root)), std::filesystem::perms::owner_all);
+  EXPECT_EQ(permissions(acknowledgements(root)), std::filesystem::perms::owner_all);
+  EXPECT_EQ(readText(requests(root) / name), encode(request));
+  EXPECT_EQ(readText(requests(root) / name).find_first_of(" \n"), std::string::npos);
+
+  enqueue(request, root);  // the same request again: still one file
+  EXPECT_EQ(names(requests(root)), std::set<std::string>{name});
+  EXPECT_EQ(read<Request>(requests(root) / name), request);
+}
+
+TEST(EnqueueTest, AnInvalidRequestCreatesNothing) {
+  TempDir dir;
+  Request remote = validRequest();
+  remote.inputs[0].url = *Url::parse("file://server/a.wav");
+  EXPECT_FAILURE_SENTENCE(enqueue(validRequest(17), dir / "state"), std::string(selectionSentence));
+  EXPECT_FAILURE_SENTENCE(enqueue(remote, dir / "state"), std::string(localitySentence));
+  EXPECT_TRUE(names(dir.path()).empty());
+}
+
+TEST(EnqueueTest, QueueDirectoryInTheWayFailsWithTheFileSystemError) {
+  TempDir dir;
+  writeText(dir / "requests", "not a directory");
+  EXPECT_ERRNO(enqueue(validRequest(), dir.path()), EEXIST);
+}
+
+}  // namespace
+}  // namespace exchange_test
