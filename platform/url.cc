@@ -117,7 +117,10 @@ std::optional<std::string> Url::host() const {
   if (!parsed.ok()) return std::nullopt;
   const UriUriA& uri = parsed.uri();
   if (uri.hostData.ip6 != nullptr || uri.hostData.ipFuture.first != nullptr) {
-    return "[" + rangeText(uri.hostText) + "]";
+    std::string literal = "[";  // an IP literal keeps its brackets
+    literal += rangeText(uri.hostText);
+    literal += ']';
+    return literal;
   }
   return rangeText(uri.hostText);
 }
