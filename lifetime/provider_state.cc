@@ -39,10 +39,21 @@ std::int32_t processIdMember(const Json& object) {
 namespace FinderConversion {
 
 std::string encode(const State& value) {
-  return "{" + member("version", value.version) + "," + member("instance", value.instance.text()) +
-         "," + member("pid", value.pid) + "," + member("executableHash", value.executableHash) +
-         "," + member("payloadVersion", value.payloadVersion) + "," +
-         member("updated", value.updated) + "}";
+  // Built by appending: GCC 12 reports a false -Wrestrict for "{" + std::string at -O2.
+  std::string document = "{";
+  document += member("version", value.version);
+  document += ',';
+  document += member("instance", value.instance.text());
+  document += ',';
+  document += member("pid", value.pid);
+  document += ',';
+  document += member("executableHash", value.executableHash);
+  document += ',';
+  document += member("payloadVersion", value.payloadVersion);
+  document += ',';
+  document += member("updated", value.updated);
+  document += '}';
+  return document;
 }
 
 template <>
