@@ -29,8 +29,10 @@ void write(const T& value, const std::filesystem::path& location) {
   writeDocument(encode(value), location);
 }
 
-// readDocument: the bytes of a record file, refusing a symbolic link and more than
-// recordSizeLimit bytes with failure(invalidRecordSentence); other failures unchanged.
+// readDocument: the bytes of a record file. A symbolic link, more than recordSizeLimit bytes
+// (tested on the open descriptor) and a FIFO, socket or device are refused with
+// failure(invalidRecordSentence) without being read; other failures pass unchanged (a missing
+// file: ENOENT, a directory: EISDIR).
 std::string readDocument(const std::filesystem::path& location);
 
 // read<T>: readDocument, then decode<T>; a decoding error passes on unchanged.
@@ -40,7 +42,10 @@ T read(const std::filesystem::path& location) {
 }
 
 // withLock runs `operation` under the lifecycle lock of `root` (prepare, open
-// "lifecycle.lock", flock LOCK_EX|LOCK_NB) and releases it on every way out.
+// "lifecycle.lock" close-on-exec without following a link, flock LOCK_EX|LOCK_NB) and releases
+// it on every way out. Never waits: contention throws failure(lockHeldSentence) at once, also
+// for a nested withLock on the same root in the same process (a new open file description).
+// The operation's own failure passes unchanged.
 template <typename Operation>
 auto withLock(const std::filesystem::path& root, Operation&& operation)
     -> std::invoke_result_t<Operation>;

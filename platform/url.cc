@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <system_error>
 
 namespace platform {
 namespace {
@@ -86,7 +87,14 @@ std::optional<Url> Url::parse(std::string_view text) {
 Url Url::fromFilePath(const std::filesystem::path& absolutePath) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text = "file://";
-  const std::string& bytes = absolutePath.native();
+  std::filesystem::path path = absolutePath;
+  if (path.is_relative()) {
+    // A relative path names a file below the working directory, as a shell would read it.
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (!error) path = std::move(absolute);
+  }
+  const std::string& bytes = path.native();
   if (bytes.empty() || bytes.front() != '/') text += '/';
   for (const char byte : bytes) {
     const auto c = static_cast<unsigned char>(byte);

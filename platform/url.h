@@ -18,6 +18,7 @@ class Url {
   // fromFilePath makes the file URL of an absolute path from the path's bytes, percent-encoding
   // every byte outside RFC 3986's unreserved set and "/" (so spaces, "#", "?", "%", newlines and
   // bytes that are not UTF-8 survive); a directory path keeps a trailing "/" only when given one.
+  // A relative path is taken relative to the working directory.
   static Url fromFilePath(const std::filesystem::path& absolutePath);
 
   const std::string& text() const noexcept { return text_; }

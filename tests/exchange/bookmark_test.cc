@@ -50,7 +50,7 @@ TEST(BookmarkTest, NothingToMakeOrResolveIsABookmarkError) {
   EXPECT_ERROR_DOMAIN(platform::resolveBookmark(data), platform::kBookmarkDomain);
   EXPECT_ERROR_DOMAIN(platform::makeBookmark(Url::fromFilePath(dir / "a.wav")),
                       platform::kBookmarkDomain);
-  EXPECT_ERROR_DOMAIN(platform::makeBookmark(*Url::parse("https://example.com/a.wav")),
+  EXPECT_ERROR_DOMAIN(platform::makeBookmark(Url::parse("https://example.com/a.wav").value()),
                       platform::kBookmarkDomain);
   makeFifo(dir / "fifo");
   EXPECT_ERROR_DOMAIN(platform::makeBookmark(Url::fromFilePath(dir / "fifo")),
@@ -69,7 +69,7 @@ TEST(BookmarkTest, NothingToMakeOrResolveIsABookmarkError) {
   // The same data with a valid shape resolves: the cases above fail for their one fault.
   EXPECT_EQ(platform::resolveBookmark(
                 bytesOf("{\"bookmark\":1,\"url\":\"" + root + "\",\"device\":1,\"inode\":1}")),
-            *Url::parse(root));
+            Url::parse(root).value());
 }
 
 }  // namespace

@@ -20,8 +20,9 @@ std::string stringDocument(std::size_t size) {
 }
 
 Request validRequest(std::size_t count = 1) {
-  return Request{1, Uuid::random(), "mp3",
-                 std::vector<Input>(count, Input{*Url::parse("file:///a.wav"), std::nullopt})};
+  return Request{
+      1, Uuid::random(), "mp3",
+      std::vector<Input>(count, Input{Url::parse("file:///a.wav").value(), std::nullopt})};
 }
 
 TEST(RecordFilesTest, WriteAndReadBack) {
@@ -132,7 +133,7 @@ TEST(EnqueueTest, WritesOneCompactFileNamedAfterTheId) {
 TEST(EnqueueTest, AnInvalidRequestCreatesNothing) {
   TempDir dir;
   Request remote = validRequest();
-  remote.inputs[0].url = *Url::parse("file://server/a.wav");
+  remote.inputs[0].url = Url::parse("file://server/a.wav").value();
   EXPECT_FAILURE_SENTENCE(enqueue(validRequest(17), dir / "state"), std::string(selectionSentence));
   EXPECT_FAILURE_SENTENCE(enqueue(remote, dir / "state"), std::string(localitySentence));
   EXPECT_TRUE(names(dir.path()).empty());
