@@ -12,8 +12,6 @@
 
 #include "platform/error.h"
 
-extern char** environ;
-
 namespace platform::testing {
 namespace {
 
@@ -36,6 +34,8 @@ struct SpawnSetup {
   }
   SpawnSetup(const SpawnSetup&) = delete;
   SpawnSetup& operator=(const SpawnSetup&) = delete;
+  SpawnSetup(SpawnSetup&&) = delete;
+  SpawnSetup& operator=(SpawnSetup&&) = delete;
   ~SpawnSetup() {
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
@@ -53,6 +53,7 @@ int statusOf(int waitStatus) {
 ChildProcess ChildProcess::spawn(const std::vector<std::string>& arguments,
                                  const std::filesystem::path& output) {
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   SpawnSetup setup(output);
