@@ -1,7 +1,9 @@
 #include "host/finder_service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <nlohmann/json.hpp>
 #include <system_error>
 #include <thread>
@@ -22,18 +24,32 @@ bool isQueuedRequest(const fs::directory_entry& entry) {
   return !name.starts_with('.') && name.ends_with(".json") && entry.is_regular_file(ignored);
 }
 
-// takeNextRequest renames one queued request to a hidden name of this process; a rename that
-// fails means another host took it first.
-std::optional<TakenRequest> takeNextRequest(const fs::path& root) {
+// queuedOldestFirst: the queued request files, oldest first, so requests are served in the
+// order they were made.
+std::vector<fs::path> queuedOldestFirst(const fs::path& root) {
+  std::vector<std::pair<fs::file_time_type, fs::path>> queued;
   std::error_code error;
   for (const fs::directory_entry& entry :
        fs::directory_iterator(FinderConversion::requests(root), error)) {
-    if (!isQueuedRequest(entry)) continue;
-    std::string name = entry.path().filename().string();
-    fs::path taken = entry.path().parent_path() /
-                     (".taken-" + std::to_string(platform::processId()) + "-" + name);
+    std::error_code timeError;
+    fs::file_time_type time = entry.last_write_time(timeError);
+    if (isQueuedRequest(entry) && !timeError) queued.emplace_back(time, entry.path());
+  }
+  std::sort(queued.begin(), queued.end());
+  std::vector<fs::path> paths;
+  for (auto& item : queued) paths.push_back(std::move(item.second));
+  return paths;
+}
+
+// takeNextRequest renames the oldest queued request to a hidden name of this process; a rename
+// that fails means another host took it first.
+std::optional<TakenRequest> takeNextRequest(const fs::path& root) {
+  for (const fs::path& request : queuedOldestFirst(root)) {
+    std::string name = request.filename().string();
+    fs::path taken =
+        request.parent_path() / (".taken-" + std::to_string(platform::processId()) + "-" + name);
     std::error_code renameError;
-    fs::rename(entry.path(), taken, renameError);
+    fs::rename(request, taken, renameError);
     if (!renameError) return TakenRequest{taken, name};
   }
   return std::nullopt;
@@ -67,13 +83,24 @@ void serveQueue(const FinderServiceOptions& options, const std::vector<std::stri
   using Clock = std::chrono::steady_clock;
   auto idleSince = Clock::now();
   const auto idleLimit = std::chrono::duration<double>(options.idleSeconds);
-  while (Clock::now() - idleSince < idleLimit) {
-    if (std::optional<TakenRequest> taken = takeNextRequest(options.root)) {
-      handleRequest(options.root, *taken);
-      idleSince = Clock::now();
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::deque<AcceptedRequest> converting;
+  while (!converting.empty() || Clock::now() - idleSince < idleLimit) {
+    // Every waiting request is answered before the next file is converted, so no answer waits
+    // behind a long conversion.
+    bool answered = false;
+    while (std::optional<TakenRequest> taken = takeNextRequest(options.root)) {
+      if (auto accepted = answerRequest(options.root, *taken)) {
+        converting.push_back(*std::move(accepted));
+      }
+      answered = true;
     }
+    if (!converting.empty()) {
+      if (convertNext(converting.front())) converting.pop_front();
+    } else if (!answered) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    idleSince = Clock::now();
   }
 }
 

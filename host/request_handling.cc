@@ -77,25 +77,18 @@ std::vector<fs::path> sourcesOf(const Request& request, std::string& refusal) {
   return sources;
 }
 
-void convertAll(const fs::path& root, const TakenRequest& taken, const Request& request,
-                const std::vector<fs::path>& sources) {
-  Acknowledgement ack;
+AcceptedRequest accept(const fs::path& root, const TakenRequest& taken, const Request& request,
+                       std::vector<fs::path> sources) {
+  AcceptedRequest accepted{root, taken.queueName, request.format, std::move(sources), {}, 0};
+  Acknowledgement& ack = accepted.acknowledgement;
   ack.id = request.id;
   ack.accepted = true;
-  for (std::size_t index = 0; index < sources.size(); ++index) {
+  for (std::size_t index = 0; index < accepted.sources.size(); ++index) {
     ack.jobs.push_back(platform::Uuid::random());
     ack.states[ack.jobs.back().text()] = "queued";
   }
   answer(root, taken, ack);  // the provider waits for this first answer
-  OutputFormat format = *outputFormat(request.format);
-  for (std::size_t index = 0; index < sources.size(); ++index) {
-    std::optional<fs::path> output = convertFile(sources[index], format);
-    ack.states[ack.jobs[index].text()] = output ? "done" : "failed";
-    if (output) ack.outputs.push_back(platform::Url::fromFilePath(*output));
-    answer(root, taken, ack);
-  }
-  ack.terminal = true;
-  answer(root, taken, ack);
+  return accepted;
 }
 
 }  // namespace
@@ -104,25 +97,44 @@ std::string unreadableInputSentence(const fs::path& input) {
   return "Tonebrook cannot read \u201c" + input.filename().string() + "\u201d.";
 }
 
-void handleRequest(const fs::path& root, const TakenRequest& taken) {
+std::optional<AcceptedRequest> answerRequest(const fs::path& root, const TakenRequest& taken) {
   std::optional<Request> request = takeRecord(taken);
   if (!request) {
     std::string stem = fs::path(taken.queueName).stem().string();
     if (std::optional<platform::Uuid> id = platform::Uuid::parse(stem)) {
       refuse(root, taken, *id, std::string(unreadableRequestSentence));
     }
-    return;  // without an identifier there is nobody to answer
+    return std::nullopt;  // without an identifier there is nobody to answer
   }
   try {
     FinderConversion::validate(*request);
   } catch (const platform::Error& error) {
-    return refuse(root, taken, request->id, error.description());
+    refuse(root, taken, request->id, error.description());
+    return std::nullopt;
   }
   std::string refusal;
   std::vector<fs::path> sources = sourcesOf(*request, refusal);
-  if (!refusal.empty()) return refuse(root, taken, request->id, refusal);
-  if (!ffmpegAvailable()) return refuse(root, taken, request->id, std::string(noConverterSentence));
-  convertAll(root, taken, *request, sources);
+  if (refusal.empty() && !ffmpegAvailable()) refusal = noConverterSentence;
+  if (!refusal.empty()) {
+    refuse(root, taken, request->id, refusal);
+    return std::nullopt;
+  }
+  return accept(root, taken, *request, std::move(sources));
+}
+
+bool convertNext(AcceptedRequest& accepted) {
+  Acknowledgement& ack = accepted.acknowledgement;
+  TakenRequest taken{{}, accepted.queueName};
+  if (accepted.next < accepted.sources.size()) {
+    std::optional<fs::path> output =
+        convertFile(accepted.sources[accepted.next], *outputFormat(accepted.format));
+    ack.states[ack.jobs[accepted.next].text()] = output ? "done" : "failed";
+    if (output) ack.outputs.push_back(platform::Url::fromFilePath(*output));
+    ++accepted.next;
+  }
+  ack.terminal = accepted.next == accepted.sources.size();
+  answer(accepted.root, taken, ack);
+  return ack.terminal;
 }
 
 }  // namespace host

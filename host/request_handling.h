@@ -1,8 +1,13 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "exchange/records.h"
 
 namespace host {
 
@@ -18,12 +23,27 @@ struct TakenRequest {
   std::string queueName;
 };
 
-// handleRequest answers one taken request in "acknowledgements" under the queue name: refused
-// with a sentence when it cannot be read, is invalid, names an input that cannot be read or
-// cannot be converted here; otherwise accepted at once, then converted input by input, the
-// acknowledgement rewritten with each job's state and the outputs, and finally marked terminal.
-// The taken file is removed once read.
-void handleRequest(const std::filesystem::path& root, const TakenRequest& taken);
+// AcceptedRequest is a request this host has accepted and is converting, one input at a time.
+struct AcceptedRequest {
+  std::filesystem::path root;
+  std::string queueName;
+  std::string format;
+  std::vector<std::filesystem::path> sources;
+  FinderConversion::Acknowledgement acknowledgement;
+  std::size_t next = 0;  // the next source to convert
+};
+
+// answerRequest answers one taken request at once in "acknowledgements" under its queue name:
+// refused with a sentence when it cannot be read, is invalid, names an input that cannot be
+// read, or cannot be converted here; otherwise accepted, with one queued job per input. The
+// taken file is removed once read. Returns the accepted request.
+std::optional<AcceptedRequest> answerRequest(const std::filesystem::path& root,
+                                             const TakenRequest& taken);
+
+// convertNext converts the next input of `accepted` and rewrites its acknowledgement with the
+// job's state and output; after the last one it marks the acknowledgement terminal. True when
+// the request is finished.
+bool convertNext(AcceptedRequest& accepted);
 
 // unreadableInputSentence names the input that cannot be read.
 std::string unreadableInputSentence(const std::filesystem::path& input);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
 
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
@@ -41,6 +42,9 @@ std::optional<double> integralNumber(const nlohmann::json& value) {
 }
 
 std::optional<std::string> readWhole(const std::filesystem::path& path) {
+  std::error_code error;
+  // A FIFO or device in its place would block the delivery, and the lifecycle lock with it.
+  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
   try {
     return platform::readWholeFile(path);
   } catch (const std::exception&) {

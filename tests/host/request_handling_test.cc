@@ -61,6 +61,9 @@ TEST_F(FinderServiceTest, AcceptsConvertsAndFinishesEveryQueuedRequest) {
   host_test::writeSilentWav(second);
   Request both = queue({first, second});
   Request again = queue({first});
+  // Queued later, even where the clock's grain makes both writes look simultaneous.
+  fs::path later = FinderConversion::requests(root_) / FinderConversion::fileName(again.id);
+  fs::last_write_time(later, fs::last_write_time(later) + std::chrono::seconds(1));
 
   serve();
 
@@ -78,6 +81,36 @@ TEST_F(FinderServiceTest, AcceptsConvertsAndFinishesEveryQueuedRequest) {
       answerTo(again.id).outputs,
       std::vector<platform::Url>{platform::Url::fromFilePath(directory_ / "Music" / "one 2.flac")});
   EXPECT_TRUE(queueIsEmpty());
+}
+
+TEST_F(FinderServiceTest, AnswersAtOnceThenReportsEachJob) {
+  if (!host::ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  fs::path good = directory_ / "Music" / "good.wav";
+  fs::path noise = directory_ / "Music" / "noise.wav";
+  host_test::writeSilentWav(good);
+  std::ofstream(noise) << "not audio";
+  Request request = queue({good, noise}, "ogg");
+  std::string name = FinderConversion::fileName(request.id);
+  fs::path taken = FinderConversion::requests(root_) / ".taken-test";
+  fs::rename(FinderConversion::requests(root_) / name, taken);
+
+  std::optional<host::AcceptedRequest> accepted = host::answerRequest(root_, {taken, name});
+
+  ASSERT_TRUE(accepted);
+  EXPECT_FALSE(fs::exists(taken));
+  Acknowledgement first = answerTo(request.id);
+  EXPECT_TRUE(first.accepted);
+  EXPECT_FALSE(first.terminal);
+  ASSERT_EQ(first.jobs.size(), 2u);
+  EXPECT_EQ(first.states.at(first.jobs[0].text()), "queued");
+  EXPECT_FALSE(host::convertNext(*accepted));
+  EXPECT_EQ(answerTo(request.id).states.at(first.jobs[0].text()), "done");
+  EXPECT_TRUE(host::convertNext(*accepted));
+  Acknowledgement last = answerTo(request.id);
+  EXPECT_EQ(last.states.at(first.jobs[1].text()), "failed");
+  EXPECT_TRUE(last.terminal);
+  EXPECT_EQ(last.outputs, std::vector<platform::Url>{platform::Url::fromFilePath(
+                              directory_ / "Music" / "good.ogg")});
 }
 
 TEST_F(FinderServiceTest, RefusesWhatItCannotTake) {
