@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <future>
@@ -32,6 +33,8 @@ struct Report {
   std::string pid;
   std::string sid;
   std::vector<std::string> descriptors;  // "<fd> <target>"
+  std::string blockedSignals;
+  std::string ignoredSignals;
 };
 
 class LaunchTest : public ::testing::Test {
@@ -77,6 +80,8 @@ class LaunchTest : public ::testing::Test {
       if (key == "pid") report.pid = value;
       if (key == "sid") report.sid = value;
       if (key == "fd") report.descriptors.push_back(value);
+      if (key == "SigBlk") report.blockedSignals = value;
+      if (key == "SigIgn") report.ignoredSignals = value;
     }
     return report;
   }
@@ -105,11 +110,14 @@ TEST_F(LaunchTest, TheLaunchedProcessGetsExactlyItsArgumentsAndNothingElse) {
   // A descriptor opened without close-on-exec must still not reach the child.
   std::FILE* leaky = std::fopen((directory.path() / "leaky").c_str(), "w");
   ASSERT_NE(leaky, nullptr);
+  // An ignored signal is not passed on either: the child starts with default handling.
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments{reportPath.string(), "0", "--finder-service",
                                            "with space",        "",  "\xc3\xbcnicode",
                                            "--x=\"quoted\""};
   const Outcome outcome = launch(bundle, arguments);
   std::fclose(leaky);
+  std::signal(SIGPIPE, previous);
 
   ASSERT_FALSE(outcome.error) << outcome.error->description();
   ASSERT_TRUE(outcome.instance);
@@ -123,6 +131,10 @@ TEST_F(LaunchTest, TheLaunchedProcessGetsExactlyItsArgumentsAndNothingElse) {
   EXPECT_EQ(report.sid, report.pid) << "a session of its own";
   EXPECT_EQ(report.descriptors,
             (std::vector<std::string>{"0 /dev/null", "1 /dev/null", "2 /dev/null"}));
+  EXPECT_EQ(report.blockedSignals, "0000000000000000");
+  // glibc's spawn leaves only its own internal signals (32, 33) ignored.
+  const auto ignored = std::stoull(report.ignoredSignals, nullptr, 16);
+  EXPECT_EQ(ignored & (1ULL << (SIGPIPE - 1)), 0u) << report.ignoredSignals;
   EXPECT_TRUE(gone(outcome.instance->pid)) << "reaped, no zombie";
   EXPECT_EQ(*completionCalls[0], 1);
 }

@@ -1,6 +1,6 @@
 // report_app stands in for a launched application: it writes what it was started with (its
-// arguments, open descriptors, session and process ids) to the file named by its first
-// argument, then stays alive for the seconds given as its second argument.
+// arguments, open descriptors, session and process ids, blocked and ignored signals) to the file
+// named by its first argument, then stays alive for the seconds given as its second argument.
 // Written with the standard library only; /proc tells it everything it reports.
 #include <chrono>
 #include <filesystem>
@@ -36,6 +36,17 @@ int main(int argc, char** argv) {
     // The directory being listed shows up as a descriptor of its own.
     if (target.string().find("/fd") != std::string::npos) continue;
     out << "fd " << entry.path().filename().string() << ' ' << target.string() << '\n';
+  }
+  std::ifstream status("/proc/self/status");  // opened after the descriptors were listed
+  for (std::string line; std::getline(status, line);) {
+    // Blocked and ignored signals, as hexadecimal masks.
+    if (line.rfind("SigBlk:", 0) == 0 || line.rfind("SigIgn:", 0) == 0) {
+      std::istringstream fields(line);
+      std::string name;
+      std::string mask;
+      fields >> name >> mask;
+      out << name.substr(0, name.size() - 1) << ' ' << mask << '\n';
+    }
   }
   const auto temporary = report.string() + ".part";
   std::ofstream(temporary) << out.str();
