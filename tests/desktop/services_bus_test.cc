@@ -11,6 +11,7 @@
 #include "platform/desktop.h"
 #include "platform/testing/private_bus.h"
 #include "temp_directory.h"
+#include "test_bundles.h"
 
 namespace platform {
 namespace {
@@ -172,6 +173,34 @@ TEST_F(ServicesBusTest, ATakenNameIsSilentAndOtherNamesStillServe) {
   EXPECT_NO_THROW(desktop->registerServicesProvider(provider, "not a bus name"));
   auto reply = call({});
   EXPECT_TRUE(serve(reply).ok());
+}
+
+// A provider process in a bundle, started by the bus on the first call: it finds its main
+// bundle through its executable, requests the NSPortName of its Info and connects through the
+// address the bus started it with (its session address points nowhere).
+TEST(ServicesActivation, TheBusStartsABundledProviderUnderItsDeclaredPortName) {
+  constexpr const char* kDeclared = "app.tonebrook.DesktopTestActivated";
+  testing::TempDirectory directory;
+  const auto bundle = directory.path() / "Provider.service";
+  testing::writeText(bundle / "Contents" / "Info.plist",
+                     "<plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+                     "<string>Provider</string><key>NSServices</key><array><dict>"
+                     "<key>NSPortName</key><string>" +
+                         std::string(kDeclared) + "</string></dict></array></dict></plist>");
+  const auto executable = bundle / "Contents" / "MacOS" / "Provider";
+  std::filesystem::create_directories(executable.parent_path());
+  std::filesystem::copy_file(DESKTOP_SERVICES_APP, executable);
+  testing::writeText(
+      directory.path() / "services" / "activated.service",
+      "[D-BUS Service]\nName=" + std::string(kDeclared) + "\nExec=" + executable.string() + "\n");
+  testing::useSessionBusAddress("unix:path=" + (directory.path() / "nowhere").string());
+  testing::PrivateBus bus(directory.path(), directory.path() / "services");
+
+  const BusReply answer = callConvert(bus.address(), kDeclared, {}, "flac", Seconds(10));
+  EXPECT_EQ(answer.errorName, "app.tonebrook.Services.Failed");
+  EXPECT_EQ(answer.errorMessage,
+            "main bundle " + std::filesystem::canonical(bundle).string() + " user data flac");
+  EXPECT_TRUE(callConvert(bus.address(), kDeclared, {}, "quit", Seconds(10)).ok());
 }
 
 TEST(ServicesWithoutBus, RegistrationIsSilentAndTheLoopRuns) {
