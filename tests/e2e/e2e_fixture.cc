@@ -68,20 +68,21 @@ const std::string& EndToEnd::busAddress() const {
 }
 
 std::unique_ptr<platform::testing::ChildProcess> EndToEnd::start(
-    std::vector<std::string> arguments) {
+    std::vector<std::string> arguments, std::map<std::string, std::string> environment) {
   static int counter = 0;
   const std::string name = "child-" + std::to_string(++counter);
   return std::make_unique<platform::testing::ChildProcess>(
       platform::testing::ChildProcess::Options{.arguments = std::move(arguments),
-                                               .environment = {},
+                                               .environment = std::move(environment),
                                                .unset = {},
                                                .workingDirectory = directory_,
                                                .output = directory_ / (name + ".out"),
                                                .errors = directory_ / (name + ".err")});
 }
 
-EndToEnd::RunResult EndToEnd::run(std::vector<std::string> arguments, double timeoutSeconds) {
-  auto child = start(std::move(arguments));
+EndToEnd::RunResult EndToEnd::run(std::vector<std::string> arguments, double timeoutSeconds,
+                                  std::map<std::string, std::string> environment) {
+  auto child = start(std::move(arguments), std::move(environment));
   RunResult result;
   result.status = child->waitFor(platform::Seconds(timeoutSeconds));
   result.errors = child->errors();

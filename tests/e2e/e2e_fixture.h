@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,14 +44,17 @@ class EndToEnd : public ::testing::Test {
   const std::string& busAddress() const;
 
   // start runs a program with the private home and bus in its environment.
-  std::unique_ptr<platform::testing::ChildProcess> start(std::vector<std::string> arguments);
+  // `environment` is set on top of the test's own.
+  std::unique_ptr<platform::testing::ChildProcess> start(
+      std::vector<std::string> arguments, std::map<std::string, std::string> environment = {});
   // RunResult: exit status (nullopt: still running after the timeout) and standard error.
   struct RunResult {
     std::optional<int> status;
     std::string errors;
     std::string output;
   };
-  RunResult run(std::vector<std::string> arguments, double timeoutSeconds = 30);
+  RunResult run(std::vector<std::string> arguments, double timeoutSeconds = 30,
+                std::map<std::string, std::string> environment = {});
 
   // install runs `Tonebrook --install-addon PACKAGE` and expects success.
   void install(const fs::path& package);

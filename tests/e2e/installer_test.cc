@@ -1,4 +1,6 @@
 // The host's installer with the Services client, bus activation and real providers.
+#include <fstream>
+
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
 #include "platform/files.h"
@@ -91,6 +93,23 @@ TEST_F(Installer, UpdateIsRefusedWhileTheProviderDoesNotAnswer) {
             receiptBefore);
 }
 
+TEST_F(Installer, ReceiptThatCannotBeWrittenPutsTheOldPackageBack) {
+  install(builtPackage());
+  const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());
+  const fs::path receiptFile = stateRoot() / FinderConversion::names::receipt;
+  fs::remove(receiptFile);
+  fs::create_directories(receiptFile / "in-the-way");  // the atomic rename cannot replace it
+
+  const RunResult result =
+      run({host().string(), "--install-addon", packageWithVersion("2.0.0").string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.errors.find("receipt.json"), std::string::npos) << result.errors;
+  EXPECT_EQ(FinderConversion::inventory(installedPackage()), before);
+  for (const auto& entry : fs::directory_iterator(installedPackage().parent_path())) {
+    EXPECT_EQ(entry.path(), installedPackage()) << "no staged copy is left behind";
+  }
+}
+
 TEST_F(Installer, RefusesSomethingThatIsNotTheAddOn) {
   install(builtPackage());
   const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());
@@ -132,6 +151,51 @@ TEST_F(Installer, ClientTurnsBusFailuresIntoSentences) {
     EXPECT_EQ(result.errors,
               "The Tonebrook conversion service is not installed. Install the "
               "add-on from Tonebrook and try again.\n");
+  }
+}
+
+// With --notify and no notification server on the bus, the outcome goes to the first dialog
+// tool that works; with none it is on standard error alone.
+TEST_F(Installer, NotifyFallsBackToDialogToolsAndStandardError) {
+  install(builtPackage());
+  startBus();
+  fs::remove(home() / ".local/share/dbus-1/services/app.tonebrook.QuickConversion.service");
+  const std::string sentence =
+      "The Tonebrook conversion service is not installed. Install the add-on from Tonebrook and "
+      "try again.";
+  struct Case {
+    const char* name;
+    int zenityStatus;  // -1: not installed
+    int kdialogStatus;
+    const char* shownBy;  // nullptr: nobody
+  };
+  const Case cases[] = {
+      {"zenity", 0, 0, "zenity"},
+      {"zenity fails, kdialog", 1, 0, "kdialog"},
+      {"kdialog only", -1, 0, "kdialog"},
+      {"neither", -1, -1, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path tools = directory() / "tools" / c.name;
+    fs::create_directories(tools);
+    for (const auto& [tool, status] :
+         {std::pair{"zenity", c.zenityStatus}, std::pair{"kdialog", c.kdialogStatus}}) {
+      if (status < 0) continue;
+      const fs::path script = tools / tool;
+      std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << (tools / tool).string()
+                            << ".log'\nexit " << status << "\n";
+      fs::permissions(script, fs::perms::owner_all);
+    }
+    const RunResult result = run({client().string(), "--notify", "mp3", "a.wav"}, 30,
+                                 {{"PATH", tools.string() + ":/usr/bin:/bin"}});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors, sentence + "\n");
+    if (c.shownBy != nullptr) {
+      std::ifstream log(tools / (std::string(c.shownBy) + ".log"));
+      const std::string shown((std::istreambuf_iterator<char>(log)), {});
+      EXPECT_NE(shown.find(sentence), std::string::npos) << shown;
+    }
   }
 }
 
