@@ -44,6 +44,17 @@ char processState(int pid) {
   return close + 2 < line.size() ? line[close + 2] : 0;
 }
 
+// hostsIn: the running hosts of this sandbox (other tests on the machine may run their own).
+std::vector<platform::RunningApplication> hostsIn(platform::Desktop& desktop,
+                                                  const Sandbox& sandbox) {
+  std::vector<platform::RunningApplication> hosts;
+  for (platform::RunningApplication& host : desktop.runningApplications(hostID)) {
+    std::string location = host.bundleURL ? host.bundleURL->string() : "";
+    if (location.starts_with(sandbox.directory().string() + "/")) hosts.push_back(host);
+  }
+  return hosts;
+}
+
 class RealLaunch : public ::testing::Test {
  protected:
   RealLaunch()
@@ -64,9 +75,7 @@ class RealLaunch : public ::testing::Test {
     return error;
   }
 
-  std::vector<platform::RunningApplication> runningHosts() {
-    return desktop.runningApplications(hostID);
-  }
+  std::vector<platform::RunningApplication> runningHosts() { return hostsIn(desktop, sandbox); }
 
   // waitUntil serves the run loop until `done` holds or `limit` passes.
   bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
@@ -121,10 +130,14 @@ TEST(RealLaunchNormalRun, HostGetsOneArgumentAndServesTheDefaultStateRoot) {
   provider->convert(pasteboard, "mp3", error);
 
   EXPECT_EQ(error, std::nullopt);
-  std::vector<platform::RunningApplication> hosts = desktop.runningApplications(hostID);
+  std::vector<platform::RunningApplication> hosts = hostsIn(desktop, sandbox);
   ASSERT_EQ(hosts.size(), 1u);
   EXPECT_EQ(commandLine(hosts[0].pid), std::vector<std::string>{"--finder-service"});
-  if (previousHome) ::setenv("HOME", savedHome.c_str(), 1);
+  if (previousHome) {
+    ::setenv("HOME", savedHome.c_str(), 1);
+  } else {
+    ::unsetenv("HOME");
+  }
 }
 
 TEST_F(RealLaunch, HostThatCannotBeExecutedIsRefusedAndRejected) {
