@@ -18,7 +18,9 @@ class Error : public std::exception {
   const std::string& description() const noexcept { return description_; }
   const char* what() const noexcept override { return description_.c_str(); }
 
-  bool operator==(const Error& other) const = default;
+  bool operator==(const Error& other) const noexcept {
+    return domain_ == other.domain_ && code_ == other.code_ && description_ == other.description_;
+  }
 
  private:
   std::string domain_;
