@@ -1,5 +1,7 @@
 #include "tests/e2e/e2e_fixture.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +23,24 @@ std::string readText(const fs::path& path) {
   return text.str();
 }
 
+constexpr int kSignalKill = 9;
+
+// processesRunningFrom: processes whose executable lies below `directory`.
+std::vector<int> processesRunningFrom(const fs::path& directory) {
+  std::vector<int> pids;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    std::error_code unreadable;
+    const fs::path executable = fs::read_symlink(entry.path() / "exe", unreadable);
+    if (!unreadable && executable.string().starts_with(directory.string() + "/")) {
+      pids.push_back(std::stoi(name));
+    }
+  }
+  return pids;
+}
+
 }  // namespace
 
 void EndToEnd::SetUp() {
@@ -38,8 +58,14 @@ void EndToEnd::SetUp() {
 void EndToEnd::TearDown() {
   if (std::optional<int> pid = providerPid()) providers_.push_back(*pid);
   for (int pid : providers_) {
-    if (platform::testing::processAlive(pid)) platform::testing::sendSignal(pid, 9);
+    if (platform::testing::processAlive(pid)) platform::testing::sendSignal(pid, kSignalKill);
   }
+  // Hosts launched from this test's copies linger a moment after their work; they would write
+  // into the directory again after it is removed.
+  const std::vector<int> hosts = processesRunningFrom(directory_);
+  for (int pid : hosts) platform::testing::sendSignal(pid, kSignalKill);
+  waitFor([&] { return std::none_of(hosts.begin(), hosts.end(), platform::testing::processAlive); },
+          2);
   bus_.reset();
   std::error_code ignored;
   fs::remove_all(directory_, ignored);
