@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/run_tool.h"
+
 namespace host {
 namespace {
 
@@ -15,15 +17,18 @@ bool isExecutable(const fs::path& path) {
          (status.permissions() & fs::perms::others_exec) != fs::perms::none;
 }
 
-// ffmpegCommand: a quiet, non-interactive run that refuses to overwrite. The "file:" prefix
-// keeps ffmpeg from reading a name such as "concat:x" as a protocol.
-std::string ffmpegCommand(const fs::path& input, const fs::path& output,
-                          const OutputFormat& format) {
-  std::string command = "ffmpeg -nostdin -hide_banner -loglevel error -n -i ";
-  command += shellQuoted("file:" + input.string()) + " -vn";
-  for (const std::string& argument : format.encoderArguments) command += " " + argument;
-  command += " " + shellQuoted("file:" + output.string()) + " </dev/null >/dev/null 2>&1";
-  return command;
+// ffmpegArguments: a quiet, non-interactive run that refuses to overwrite. The "file:" prefix
+// keeps ffmpeg from reading a name such as "concat:x" as a protocol. The tool is run without a
+// shell, so each name reaches ffmpeg exactly as it is.
+std::vector<std::string> ffmpegArguments(const fs::path& input, const fs::path& output,
+                                         const OutputFormat& format) {
+  std::vector<std::string> arguments{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
+                                     "-n",     "-i"};
+  arguments.push_back("file:" + input.string());
+  arguments.push_back("-vn");
+  arguments.insert(arguments.end(), format.encoderArguments.begin(), format.encoderArguments.end());
+  arguments.push_back("file:" + output.string());
+  return arguments;
 }
 
 }  // namespace
@@ -64,22 +69,10 @@ bool ffmpegAvailable() {
 
 std::optional<fs::path> convertFile(const fs::path& input, const OutputFormat& format) {
   fs::path output = freeOutputLocation(input, format.extension);
-  if (std::system(ffmpegCommand(input, output, format).c_str()) == 0) return output;
+  if (platform::runTool(ffmpegArguments(input, output, format), {0})) return output;
   // Whatever lies at `output` now is left alone: it may be a file another program created in
   // the meantime, which ffmpeg -n refused to touch.
   return std::nullopt;
-}
-
-std::string shellQuoted(std::string_view text) {
-  std::string quoted = "'";
-  for (char character : text) {
-    if (character == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += character;
-    }
-  }
-  return quoted + "'";
 }
 
 }  // namespace host

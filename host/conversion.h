@@ -30,7 +30,4 @@ bool ffmpegAvailable();
 std::optional<std::filesystem::path> convertFile(const std::filesystem::path& input,
                                                  const OutputFormat& format);
 
-// shellQuoted wraps `text` in single quotes for /bin/sh, so every byte stands for itself.
-std::string shellQuoted(std::string_view text);
-
 }  // namespace host

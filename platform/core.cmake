@@ -1,4 +1,5 @@
-# platform_core: the file system, locks, URLs, UUIDs, digests, Base64 and bookmarks.
+# platform_core: the file system, locks, URLs, UUIDs, digests, Base64, bookmarks and running
+# command-line tools.
 add_library(platform_core
   ${CMAKE_CURRENT_LIST_DIR}/base64.cc
   ${CMAKE_CURRENT_LIST_DIR}/bookmark.cc
@@ -7,6 +8,7 @@ add_library(platform_core
   ${CMAKE_CURRENT_LIST_DIR}/files.cc
   ${CMAKE_CURRENT_LIST_DIR}/lock_file.cc
   ${CMAKE_CURRENT_LIST_DIR}/process.cc
+  ${CMAKE_CURRENT_LIST_DIR}/run_tool.cc
   ${CMAKE_CURRENT_LIST_DIR}/unicode.cc
   ${CMAKE_CURRENT_LIST_DIR}/url.cc
   ${CMAKE_CURRENT_LIST_DIR}/uuid.cc)

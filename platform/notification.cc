@@ -2,18 +2,11 @@
 // dialog tools a GNOME or KDE desktop ships, so a menu entry never fails silently.
 #include "platform/notification.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 
-#include <cerrno>
 #include <cstdint>
-#include <string_view>
-#include <vector>
 
-extern char** environ;
+#include "platform/run_tool.h"
 
 namespace platform {
 namespace {
@@ -36,43 +29,6 @@ bool notifyThroughServer(const std::string& summary, const std::string& body, bo
   sd_bus_error_free(&error);
   sd_bus_flush_close_unref(bus);
   return result >= 0;
-}
-
-// runTool spawns `arguments` (found on PATH) with its standard streams on /dev/null and waits
-// for it; true when it ran and its status is one of `accepted`.
-bool runTool(std::vector<std::string> arguments, std::initializer_list<int> accepted) {
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  for (int stream = 0; stream < 3; ++stream) {
-    posix_spawn_file_actions_addopen(&actions, stream, "/dev/null",
-                                     stream == 0 ? O_RDONLY : O_WRONLY, 0);
-  }
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (spawned != 0) return false;
-
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  if (!WIFEXITED(status)) return false;
-  for (int code : accepted) {
-    if (WEXITSTATUS(status) == code) return true;
-  }
-  return false;
 }
 
 bool notifyThroughZenity(const std::string& summary, const std::string& body, bool failure) {

@@ -54,11 +54,6 @@ TEST(OutputFormat, KnowsTheFiveFormatsOnly) {
   EXPECT_FALSE(host::outputFormat(""));
 }
 
-TEST(ShellQuoted, EveryByteStandsForItself) {
-  EXPECT_EQ(host::shellQuoted("a b"), "'a b'");
-  EXPECT_EQ(host::shellQuoted("it's $(x)`y`"), "'it'\\''s $(x)`y`'");
-}
-
 TEST_F(ScratchDirectory, ConvertFileNeverOverwrites) {
   if (!host::ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
   // Not audio: ffmpeg fails, and the file that already holds the first name stays as it was.
@@ -79,6 +74,20 @@ TEST_F(ScratchDirectory, ConvertFileWritesBesideTheInput) {
   ASSERT_TRUE(output);
   EXPECT_EQ(*output, directory_ / "tone.flac");
   EXPECT_GT(fs::file_size(*output), 0u);
+}
+
+TEST_F(ScratchDirectory, ConvertFileTakesNamesAsTheyAre) {
+  if (!host::ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  // Quotes, substitutions, backslashes and a protocol-like name are plain file names here.
+  for (const std::string stem : {"it's $(x)`y` \\z", "concat:a|b"}) {
+    SCOPED_TRACE(stem);
+    fs::path input = directory_ / (stem + ".wav");
+    writeSilentWav(input);
+    std::optional<fs::path> output = host::convertFile(input, *host::outputFormat("ogg"));
+    ASSERT_TRUE(output);
+    EXPECT_EQ(*output, directory_ / (stem + ".ogg"));
+    EXPECT_GT(fs::file_size(*output), 0u);
+  }
 }
 
 }  // namespace
