@@ -63,7 +63,7 @@ MonotonicTime RunLoop::now() {
 void RunLoop::runUntil(MonotonicTime date) {
   for (;;) {
     fireDueTimers();
-    while (runOnePostedItem()) {
+    while (posted_.runOne()) {
     }
     performSources();
     if (now() >= date) return;
@@ -84,10 +84,7 @@ std::shared_ptr<Timer> RunLoop::scheduleRepeatingTimer(Seconds interval,
 }
 
 void RunLoop::post(std::function<void()> work) {
-  {
-    const std::lock_guard lock(postedMutex_);
-    posted_.push_back(std::move(work));
-  }
+  posted_.push(std::move(work));
   const std::uint64_t one = 1;
   // A full counter (EAGAIN) still leaves the loop woken, so the result needs no check.
   [[maybe_unused]] const auto written = ::write(wakeup_, &one, sizeof one);
@@ -115,18 +112,6 @@ void RunLoop::fireDueTimers() {
   for (const auto& timer : due) {
     if (timer->valid && !timer->firing) timer->fire();
   }
-}
-
-bool RunLoop::runOnePostedItem() {
-  std::function<void()> work;
-  {
-    const std::lock_guard lock(postedMutex_);
-    if (posted_.empty()) return false;
-    work = std::move(posted_.front());
-    posted_.pop_front();
-  }
-  work();
-  return true;
 }
 
 void RunLoop::performSources() {

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/posted_work.h"
 
 namespace platform {
 
@@ -60,7 +59,6 @@ class RunLoop {
   };
 
   void fireDueTimers();
-  bool runOnePostedItem();
   void performSources();
   void wait(MonotonicTime until);
   std::optional<MonotonicTime> nextTimerDate() const;
@@ -69,8 +67,7 @@ class RunLoop {
   int wakeup_ = -1;  // eventfd, close-on-exec, non-blocking
   std::vector<std::shared_ptr<RepeatingTimer>> timers_;
   std::vector<SourceEntry> sources_;
-  std::mutex postedMutex_;
-  std::deque<std::function<void()>> posted_;
+  PostedWork posted_;
 };
 
 }  // namespace platform

@@ -43,7 +43,7 @@ FakeDesktop::~FakeDesktop() = default;
 void FakeDesktop::run() {
   const MonotonicTime limit = now_ + runLimit_;
   while (terminateRequests_ == 0) {
-    while (runOnePosted()) {
+    while (posted_.runOne()) {
     }
     const auto next = nextEventDate();
     if (!next || *next > limit) return;
@@ -53,7 +53,7 @@ void FakeDesktop::run() {
 
 void FakeDesktop::runUntil(MonotonicTime date) {
   for (;;) {
-    while (runOnePosted()) {
+    while (posted_.runOne()) {
     }
     const auto next = nextEventDate();
     if (!next || *next > date) break;
@@ -61,7 +61,7 @@ void FakeDesktop::runUntil(MonotonicTime date) {
     fireNextEvent();
   }
   now_ = std::max(now_, date);
-  while (runOnePosted()) {
+  while (posted_.runOne()) {
   }
 }
 
@@ -75,20 +75,7 @@ std::shared_ptr<Timer> FakeDesktop::scheduleRepeatingTimer(Seconds interval,
 }
 
 void FakeDesktop::post(std::function<void()> work) {
-  const std::lock_guard lock(postedMutex_);
-  posted_.push_back(std::move(work));
-}
-
-bool FakeDesktop::runOnePosted() {
-  std::function<void()> work;
-  {
-    const std::lock_guard lock(postedMutex_);
-    if (posted_.empty()) return false;
-    work = std::move(posted_.front());
-    posted_.pop_front();
-  }
-  work();
-  return true;
+  posted_.push(std::move(work));
 }
 
 std::optional<MonotonicTime> FakeDesktop::nextEventDate() const {

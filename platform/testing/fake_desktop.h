@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/posted_work.h"
 
 namespace platform::testing {
 
@@ -120,7 +120,6 @@ class FakeDesktop final : public Desktop {
     std::function<void()> call;
   };
 
-  bool runOnePosted();
   std::optional<MonotonicTime> nextEventDate() const;
   void fireNextEvent();
 
@@ -129,8 +128,7 @@ class FakeDesktop final : public Desktop {
   std::vector<std::shared_ptr<VirtualTimer>> timers_;
   std::vector<ScheduledCompletion> completions_;
   std::vector<LaunchCompletion> neverCalled_;  // kept alive, as a stuck launch would keep them
-  std::mutex postedMutex_;
-  std::deque<std::function<void()>> posted_;
+  PostedWork posted_;
 
   std::vector<std::string> arguments_;
   std::filesystem::path mainBundleURL_;
