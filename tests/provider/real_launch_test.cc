@@ -44,13 +44,34 @@ char processState(int pid) {
   return close + 2 < line.size() ? line[close + 2] : 0;
 }
 
+// parentOf: the parent process id from /proc/PID/stat, or 0 when gone.
+int parentOf(int pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(file, line)) return 0;
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  char state = 0;
+  int parent = 0;
+  fields >> state >> parent;
+  return parent;
+}
+
 // hostsIn: the running hosts of this sandbox (other tests on the machine may run their own).
+// A host's own child between its fork and its exec of ffmpeg still runs the host executable
+// for an instant; it is not a launched host, so children of listed hosts are left out.
 std::vector<platform::RunningApplication> hostsIn(platform::Desktop& desktop,
                                                   const Sandbox& sandbox) {
-  std::vector<platform::RunningApplication> hosts;
+  std::vector<platform::RunningApplication> all;
   for (platform::RunningApplication& host : desktop.runningApplications(hostID)) {
     std::string location = host.bundleURL ? host.bundleURL->string() : "";
-    if (location.starts_with(sandbox.directory().string() + "/")) hosts.push_back(host);
+    if (location.starts_with(sandbox.directory().string() + "/")) all.push_back(host);
+  }
+  std::vector<platform::RunningApplication> hosts;
+  for (const platform::RunningApplication& host : all) {
+    const int parent = parentOf(host.pid);
+    bool childOfHost = false;
+    for (const platform::RunningApplication& other : all) childOfHost |= other.pid == parent;
+    if (!childOfHost) hosts.push_back(host);
   }
   return hosts;
 }
