@@ -90,7 +90,7 @@ int readPasteboard(sd_bus_message* message, Pasteboard& pasteboard, sd_bus_error
 const sd_bus_vtable* servicesVtable(sd_bus_message_handler_t handler) {
   static const sd_bus_vtable kVtable[] = {
       SD_BUS_VTABLE_START(0),
-      SD_BUS_METHOD("Convert", "a{sv}s", "", handler, SD_BUS_VTABLE_UNPRIVILEGED),
+      SD_BUS_METHOD(kServicesConvertMethod, "a{sv}s", "", handler, SD_BUS_VTABLE_UNPRIVILEGED),
       SD_BUS_VTABLE_END,
   };
   return kVtable;

@@ -8,14 +8,12 @@
 
 #include "platform/desktop.h"
 #include "platform/run_loop.h"
+#include "platform/services_names.h"
 
 namespace platform {
 
 // The Services machinery over the D-Bus session bus: the object /app/tonebrook/Services with
 // interface app.tonebrook.Services and method Convert(a{sv} pasteboard, s userData) -> ().
-inline constexpr const char* kServicesObjectPath = "/app/tonebrook/Services";
-inline constexpr const char* kServicesInterface = "app.tonebrook.Services";
-inline constexpr const char* kServicesFailedError = "app.tonebrook.Services.Failed";
 
 // ServicesBus serves Convert calls on the run loop's thread. A call is taken off the bus,
 // answered later from posted work: the provider's convert runs outside sd-bus's dispatch, so

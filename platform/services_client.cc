@@ -8,13 +8,10 @@
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/services_names.h"
 
 namespace platform {
 namespace {
-
-constexpr const char* kObjectPath = "/app/tonebrook/Services";
-constexpr const char* kInterface = "app.tonebrook.Services";
-constexpr std::string_view kFailedError = "app.tonebrook.Services.Failed";
 
 constexpr std::string_view kNoBusSentence =
     "The desktop session bus cannot be reached, so the conversion service is unavailable.";
@@ -54,7 +51,8 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 // sentenceFor turns a bus error into the sentence the user sees.
 std::string sentenceFor(const sd_bus_error& error, int result) {
   const std::string_view name = error.name != nullptr ? error.name : "";
-  if (name == kFailedError) return error.message != nullptr ? error.message : "";
+  if (name == std::string_view(kServicesFailedError))
+    return error.message != nullptr ? error.message : "";
   if (name == SD_BUS_ERROR_SERVICE_UNKNOWN || name == SD_BUS_ERROR_NAME_HAS_NO_OWNER) {
     return std::string(kNotInstalledSentence);
   }
@@ -96,8 +94,8 @@ BusPtr openSessionBus() {
 void callServices(const ServicesCall& call) {
   BusPtr bus = openSessionBus();
   sd_bus_message* raw = nullptr;
-  check(sd_bus_message_new_method_call(bus.get(), &raw, call.busName.c_str(), kObjectPath,
-                                       kInterface, "Convert"));
+  check(sd_bus_message_new_method_call(bus.get(), &raw, call.busName.c_str(), kServicesObjectPath,
+                                       kServicesInterface, kServicesConvertMethod));
   MessagePtr message(raw);
   appendPasteboard(message.get(), call.files);
   check(sd_bus_message_append_basic(message.get(), SD_BUS_TYPE_STRING, call.userData.c_str()));

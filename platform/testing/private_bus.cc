@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "platform/error.h"
+#include "platform/services_names.h"
 
 extern char** environ;  // NOLINT: passed on to the daemon
 
@@ -168,8 +169,8 @@ BusReply callConvert(const std::string& address, const std::string& destination,
   sd_bus_message* call = nullptr;
   sd_bus_message* reply = nullptr;
   sd_bus_error error = SD_BUS_ERROR_NULL;
-  int r = sd_bus_message_new_method_call(bus, &call, destination.c_str(), "/app/tonebrook/Services",
-                                         "app.tonebrook.Services", "Convert");
+  int r = sd_bus_message_new_method_call(bus, &call, destination.c_str(), kServicesObjectPath,
+                                         kServicesInterface, kServicesConvertMethod);
   if (r >= 0 && (r = appendPasteboard(call, pasteboard)) >= 0 &&
       (r = sd_bus_message_append(call, "s", userData.c_str())) >= 0) {
     const auto usec = static_cast<std::uint64_t>(timeout.count() * 1e6);
