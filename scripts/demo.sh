@@ -25,7 +25,7 @@ say() { printf '\n== %s\n' "$*"; }
 
 if ((install)); then
   say "Installing missing Debian packages (ffmpeg included)"
-  scripts/install-deps.sh --demo
+  scripts/install-deps.sh
 fi
 
 if [[ -z "$build" ]]; then
