@@ -100,15 +100,16 @@ Inventory inventory(const std::filesystem::path& root) {
   if (rootKind == ItemKind::symbolicLink) {
     throw failure("The add-on root is an unexpected symbolic link.");
   }
+  const std::string unreadable = "The add-on package cannot be read.";
   std::error_code error;
   std::filesystem::recursive_directory_iterator walk(root, error);
-  if (error) throw failure("The add-on package cannot be read.");
+  if (error) throw failure(unreadable);
   Inventory result;
   for (const std::filesystem::recursive_directory_iterator end; walk != end;) {
     addEntry(result, root, walk->path());
     walk.increment(error);
     // A subdirectory that cannot be listed would leave its files out of the inventory.
-    if (error) throw failure("The add-on package cannot be read.");
+    if (error) throw failure(unreadable);
   }
   if (result.empty()) throw failure("The add-on package is empty.");
   return result;
