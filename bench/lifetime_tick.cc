@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "lifetime/finder_provider_lifetime.h"
-#include "platform/uuid.h"
+#include "platform/core/uuid.h"
 
 namespace {
 

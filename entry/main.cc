@@ -1,6 +1,6 @@
 // TonebrookQuickConversion: the conversion service of the add-on package.
 #include "entry/start_up.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 int main(int argc, char** argv) {
   const auto desktop = platform::makeLinuxDesktop(argc, argv);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "entry/verification_harness.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 namespace entry {
 

@@ -4,7 +4,7 @@
 
 #include "entry/run_mode.h"
 #include "exchange/constants.h"
-#include "platform/uuid.h"
+#include "platform/core/uuid.h"
 
 namespace entry {
 namespace {

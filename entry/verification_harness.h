@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 namespace entry {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/error.h"
+#include "platform/core/error.h"
 
 // FinderConversion is the common ground of the provider and the host application: constants,
 // locations, records, record files, the lifecycle lock, the queue and the add-on checks.

@@ -4,11 +4,11 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/bookmark.h"
-#include "platform/digest.h"
-#include "platform/error.h"
-#include "platform/files.h"
-#include "platform/unicode.h"
+#include "platform/core/bookmark.h"
+#include "platform/core/digest.h"
+#include "platform/core/error.h"
+#include "platform/core/files.h"
+#include "platform/core/unicode.h"
 
 namespace FinderConversion {
 namespace {

@@ -4,8 +4,8 @@
 #include <set>
 #include <vector>
 
-#include "platform/base64.h"
-#include "platform/error.h"
+#include "platform/core/base64.h"
+#include "platform/core/error.h"
 
 namespace FinderConversion::jsonForm {
 namespace {

@@ -1,6 +1,6 @@
 #include "exchange/record_files.h"
 
-#include "platform/files.h"
+#include "platform/core/files.h"
 
 namespace FinderConversion {
 

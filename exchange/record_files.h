@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "exchange/records.h"
-#include "platform/files.h"
+#include "platform/core/files.h"
 
 namespace FinderConversion {
 

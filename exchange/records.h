@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "exchange/constants.h"
-#include "platform/url.h"
-#include "platform/uuid.h"
+#include "platform/core/url.h"
+#include "platform/core/uuid.h"
 
 namespace FinderConversion {
 

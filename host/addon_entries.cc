@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "exchange/constants.h"
-#include "platform/files.h"
-#include "platform/uuid.h"
+#include "platform/core/files.h"
+#include "platform/core/uuid.h"
 
 namespace host {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "platform/run_tool.h"
+#include "platform/core/run_tool.h"
 
 namespace host {
 namespace {

@@ -11,7 +11,7 @@
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
 #include "host/request_handling.h"
-#include "platform/files.h"
+#include "platform/core/files.h"
 
 namespace host {
 namespace {

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "exchange/records.h"
-#include "platform/files.h"
-#include "platform/uuid.h"
+#include "platform/core/files.h"
+#include "platform/core/uuid.h"
 
 // FinderProviderLifetime keeps one provider per state root: it holds "provider.lock" for its
 // whole life, publishes its State in "provider-state.json" (heartbeat) and answers whether the

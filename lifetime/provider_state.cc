@@ -8,7 +8,7 @@
 
 #include "exchange/json_form.h"
 #include "lifetime/finder_provider_lifetime.h"
-#include "platform/error.h"
+#include "platform/core/error.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform/desktop.h"
-#include "platform/uuid.h"
+#include "platform/desktop/desktop.h"
+#include "platform/core/uuid.h"
 
 namespace provider {
 

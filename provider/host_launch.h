@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/desktop.h"
-#include "platform/uuid.h"
+#include "platform/desktop/desktop.h"
+#include "platform/core/uuid.h"
 
 namespace provider {
 

@@ -8,7 +8,7 @@
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
-#include "platform/files.h"
+#include "platform/core/files.h"
 
 namespace provider {
 namespace {

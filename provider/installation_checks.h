@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "exchange/records.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 namespace provider {
 

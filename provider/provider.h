@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "lifetime/finder_provider_lifetime.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 inline constexpr std::string_view finishingUpdateSentence =
     "The conversion add-on is finishing an update. Retry in a moment.";

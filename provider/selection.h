@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "exchange/records.h"
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 namespace provider {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 namespace provider {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/error.h"
+#include "platform/core/error.h"
 
 namespace services {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/url.h"
+#include "platform/core/url.h"
 
 namespace services {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
-#include "platform/notification.h"
-#include "platform/services_client.h"
+#include "platform/core/error.h"
+#include "platform/client/notification.h"
+#include "platform/client/services_client.h"
 #include "services/client_arguments.h"
 
 namespace {

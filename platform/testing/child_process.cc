@@ -13,7 +13,7 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/error.h"
+#include "platform/core/error.h"
 
 extern char** environ;
 

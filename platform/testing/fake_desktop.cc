@@ -5,8 +5,8 @@
 #include <thread>
 #include <utility>
 
-#include "platform/bookmark.h"
-#include "platform/linux_file_tests.h"
+#include "platform/core/bookmark.h"
+#include "platform/core/file_operations.h"
 
 namespace platform::testing {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
-#include "platform/posted_work.h"
+#include "platform/desktop/desktop.h"
+#include "platform/desktop/posted_work.h"
 
 namespace platform::testing {
 

@@ -12,8 +12,8 @@
 #include <fstream>
 #include <type_traits>
 
-#include "platform/error.h"
-#include "platform/services_names.h"
+#include "platform/core/error.h"
+#include "platform/core/services_names.h"
 
 extern char** environ;  // NOLINT: passed on to the daemon
 

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 struct sd_bus;
 

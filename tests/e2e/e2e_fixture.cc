@@ -11,7 +11,7 @@
 
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
-#include "platform/uuid.h"
+#include "platform/core/uuid.h"
 
 namespace e2e {
 namespace {

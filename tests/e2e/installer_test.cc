@@ -3,7 +3,7 @@
 
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
-#include "platform/files.h"
+#include "platform/core/files.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace e2e {

@@ -3,7 +3,7 @@
 #include <future>
 
 #include "exchange/record_files.h"
-#include "platform/url.h"
+#include "platform/core/url.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace e2e {

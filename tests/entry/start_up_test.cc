@@ -7,9 +7,9 @@
 
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
-#include "platform/files.h"
+#include "platform/core/files.h"
 #include "platform/testing/fake_desktop.h"
-#include "platform/uuid.h"
+#include "platform/core/uuid.h"
 
 namespace {
 

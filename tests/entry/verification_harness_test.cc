@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "platform/testing/fake_desktop.h"
-#include "platform/uuid.h"
+#include "platform/core/uuid.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "platform/bookmark.h"
-#include "test_support.h"
+#include "platform/core/bookmark.h"
+#include "support/test_support.h"
 
-namespace exchange_test {
+namespace test_support {
 namespace {
 
 using namespace FinderConversion;
@@ -18,7 +18,7 @@ const std::string kAbcDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9c
 const std::string kDir = "directory";
 
 TEST(InventoryTest, DescribesEveryEntryHiddenOnesIncluded) {
-  TempDir dir;
+  TempDirectory dir;
   std::filesystem::create_directories(dir / "Contents" / "MacOS");
   std::filesystem::create_directories(dir / ".hidden-dir");
   writeText(dir / "Contents" / "MacOS" / "run", "abc");
@@ -32,7 +32,7 @@ TEST(InventoryTest, DescribesEveryEntryHiddenOnesIncluded) {
 }
 
 TEST(InventoryTest, OnlyEmptyDirectoriesIsNotEmpty) {
-  TempDir dir;
+  TempDirectory dir;
   std::filesystem::create_directories(dir / "a" / "b");
   EXPECT_EQ(inventory(dir.path()), (Inventory{{"a/", kDir}, {"a/b/", kDir}}));
 }
@@ -66,14 +66,14 @@ TEST(InventoryTest, FailuresWithTheirSentences) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    TempDirectory dir;
     c.make(dir.path());
     EXPECT_FAILURE_SENTENCE(inventory(dir.path()), c.sentence);
   }
 }
 
 TEST(InventoryTest, TheRootItself) {
-  TempDir dir;
+  TempDirectory dir;
   std::filesystem::create_directory(dir / "package");
   writeText(dir / "package" / "file", "abc");
   std::filesystem::create_directory_symlink(dir / "package", dir / "link");
@@ -85,7 +85,7 @@ TEST(InventoryTest, TheRootItself) {
 }
 
 TEST(InventoryTest, ANameThatIsNotUtf8NeitherCrashesNorMatches) {
-  TempDir dir;
+  TempDirectory dir;
   const std::string name = "bad\xff.txt";
   writeText(dir / name, "abc");
   const Inventory actual = inventory(dir.path());
@@ -150,7 +150,7 @@ TEST(MatchesInventoryTest, CanonicallyEquivalentNamesMatch) {
 }
 
 TEST(MatchesInventoryTest, NfcAndNfdFilesOnDisk) {
-  TempDir dir;
+  TempDirectory dir;
   writeText(dir / "Cafe\xcc\x81.txt", "abc");
   EXPECT_TRUE(matchesInventory(inventory(dir.path()), Inventory{{"Caf\xc3\xa9.txt", kAbcDigest}}));
 }
@@ -166,7 +166,7 @@ TEST(MatchesInventoryTest, OptionalForm) {
 }
 
 TEST(BoundAppTest, AppPathFirstThenTheBookmark) {
-  TempDir dir;
+  TempDirectory dir;
   std::filesystem::create_directory(dir / "Tonebrook.app");
   std::filesystem::create_directory(dir / "Moved.app");
   Receipt receipt;
@@ -186,4 +186,4 @@ TEST(BoundAppTest, AppPathFirstThenTheBookmark) {
 }
 
 }  // namespace
-}  // namespace exchange_test
+}  // namespace test_support

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "test_support.h"
+#include "support/test_support.h"
 
-namespace exchange_test {
+namespace test_support {
 namespace {
 
 namespace jsonForm = FinderConversion::jsonForm;
@@ -87,4 +87,4 @@ TEST(JsonFormTest, WritingIsCompactWithEscapedSlashesAndPlainUtf8) {
 }
 
 }  // namespace
-}  // namespace exchange_test
+}  // namespace test_support

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "exchange/record_files.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
-namespace exchange_test {
+namespace test_support {
 namespace {
 
 using namespace FinderConversion;
@@ -23,7 +23,7 @@ void runInBackground(const std::string& command) {
 }
 
 TEST(WithLockTest, CreatesTheRootAndAnEmptyPrivateLockFile) {
-  TempDir dir;
+  TempDirectory dir;
   const std::filesystem::path root = dir / "a" / "state";
   EXPECT_EQ(withLock(root, [] { return 42; }), 42);
   EXPECT_EQ(permissions(dir / "a"), std::filesystem::perms::owner_all);
@@ -35,7 +35,7 @@ TEST(WithLockTest, CreatesTheRootAndAnEmptyPrivateLockFile) {
 }
 
 TEST(WithLockTest, NestedUseIsRefusedAndTheLockIsReleasedOnEveryWayOut) {
-  TempDir dir;
+  TempDirectory dir;
   bool innerRan = false;
   withLock(dir.path(),
            [&] { EXPECT_FAILURE_SENTENCE(withLock(dir.path(), [&] { innerRan = true; }), kHeld); });
@@ -49,7 +49,7 @@ TEST(WithLockTest, NestedUseIsRefusedAndTheLockIsReleasedOnEveryWayOut) {
 }
 
 TEST(WithLockTest, AnotherProcessHoldingTheLockRefusesAtOnce) {
-  TempDir dir;
+  TempDirectory dir;
   runInBackground(std::string("'") + EXCHANGE_LOCK_HOLDER + "' '" + dir.path().string() + "'");
   ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(dir / "holding"); }));
 
@@ -74,7 +74,7 @@ TEST(WithLockTest, AnotherProcessHoldingTheLockRefusesAtOnce) {
 TEST(WithLockTest, AProgramStartedUnderTheLockDoesNotInheritItsDescriptor) {
   // The host is launched during a delivery; an inherited descriptor would carry the flock into
   // it. The shell lists its own open descriptors, all inherited from this process.
-  TempDir dir;
+  TempDirectory dir;
   const std::filesystem::path listing = dir / "descriptors.txt";
   withLock(dir / "state", [&] {
     const std::string command = "ls -l /proc/$$/fd > '" + listing.string() + "'";
@@ -105,7 +105,7 @@ TEST(WithLockTest, ALockFileThatIsNotARegularFileCannotBeOpened) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir dir;
+    TempDirectory dir;
     c.make(dir / "lifecycle.lock");
     bool ran = false;
     EXPECT_FAILURE_SENTENCE(withLock(dir.path(), [&] { ran = true; }), kUnopenable);
@@ -115,10 +115,10 @@ TEST(WithLockTest, ALockFileThatIsNotARegularFileCannotBeOpened) {
 }
 
 TEST(WithLockTest, RootThatCannotBePreparedPassesTheFileSystemError) {
-  TempDir dir;
+  TempDirectory dir;
   writeText(dir / "file", "x");
   EXPECT_ERRNO(withLock(dir / "file" / "state", [] {}), ENOTDIR);
 }
 
 }  // namespace
-}  // namespace exchange_test
+}  // namespace test_support

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "test_support.h"
+#include "support/test_support.h"
 
-namespace exchange_test {
+namespace test_support {
 namespace {
 
 using namespace FinderConversion;
@@ -26,7 +26,7 @@ Request validRequest(std::size_t count = 1) {
 }
 
 TEST(RecordFilesTest, WriteAndReadBack) {
-  TempDir dir;
+  TempDirectory dir;
   write(std::string_view("Only local files are supported."), dir / "provider-error.json");
   EXPECT_EQ(readText(dir / "provider-error.json"), "\"Only local files are supported.\"");
   EXPECT_EQ(read<std::string>(dir / "provider-error.json"), "Only local files are supported.");
@@ -42,7 +42,7 @@ TEST(RecordFilesTest, WriteAndReadBack) {
 }
 
 TEST(RecordFilesTest, SizeLimitIsTwoMillionBytes) {
-  TempDir dir;
+  TempDirectory dir;
   writeText(dir / "limit.json", stringDocument(2'000'000));
   EXPECT_EQ(read<std::string>(dir / "limit.json").size(), 1'999'998u);
   writeText(dir / "over.json", stringDocument(2'000'001));
@@ -52,7 +52,7 @@ TEST(RecordFilesTest, SizeLimitIsTwoMillionBytes) {
 }
 
 TEST(RecordFilesTest, WhatIsNotARecordFile) {
-  TempDir dir;
+  TempDirectory dir;
   write(std::string_view("small and valid"), dir / "valid.json");
   std::filesystem::create_symlink(dir / "valid.json", dir / "link.json");
   makeFifo(dir / "fifo.json");
@@ -70,7 +70,7 @@ TEST(RecordFilesTest, WhatIsNotARecordFile) {
 }
 
 TEST(PrepareTest, CreatesPrivateParentsAndLeavesExistingOnes) {
-  TempDir dir;
+  TempDirectory dir;
   std::filesystem::create_directory(dir / "open");
   std::filesystem::permissions(dir / "open", std::filesystem::perms(0755));
   prepare(dir / "open" / "a" / "b" / "c");
@@ -87,7 +87,7 @@ TEST(PrepareTest, CreatesPrivateParentsAndLeavesExistingOnes) {
 }
 
 TEST(SameFileTest, DeviceAndInodeDecide) {
-  TempDir dir;
+  TempDirectory dir;
   writeText(dir / "a", "same");
   writeText(dir / "copy", "same");
   std::filesystem::create_symlink(dir / "a", dir / "link");
@@ -111,7 +111,7 @@ TEST(SameFileTest, DeviceAndInodeDecide) {
 }
 
 TEST(EnqueueTest, WritesOneCompactFileNamedAfterTheId) {
-  TempDir dir;
+  TempDirectory dir;
   const std::filesystem::path root = dir / "state";
   const Request request = validRequest(3);
   enqueue(request, root);
@@ -131,7 +131,7 @@ TEST(EnqueueTest, WritesOneCompactFileNamedAfterTheId) {
 }
 
 TEST(EnqueueTest, AnInvalidRequestCreatesNothing) {
-  TempDir dir;
+  TempDirectory dir;
   Request remote = validRequest();
   remote.inputs[0].url = Url::parse("file://server/a.wav").value();
   EXPECT_FAILURE_SENTENCE(enqueue(validRequest(17), dir / "state"), std::string(selectionSentence));
@@ -140,10 +140,10 @@ TEST(EnqueueTest, AnInvalidRequestCreatesNothing) {
 }
 
 TEST(EnqueueTest, QueueDirectoryInTheWayFailsWithTheFileSystemError) {
-  TempDir dir;
+  TempDirectory dir;
   writeText(dir / "requests", "not a directory");
   EXPECT_ERRNO(enqueue(validRequest(), dir.path()), EEXIST);
 }
 
 }  // namespace
-}  // namespace exchange_test
+}  // namespace test_support

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "support/test_support.h"
 
-namespace exchange_test {
+namespace test_support {
 namespace {
 
 using namespace FinderConversion;
@@ -241,4 +241,4 @@ TEST(ValidateTest, TestsInOrderWithTwoSentences) {
 }
 
 }  // namespace
-}  // namespace exchange_test
+}  // namespace test_support

@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "platform/uuid.h"
+#include "platform/core/uuid.h"
 #include "tests/host/wav.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "exchange/record_files.h"
-#include "platform/digest.h"
-#include "platform/files.h"
+#include "platform/core/digest.h"
+#include "platform/core/files.h"
 #include "tests/lifetime/lifetime_fixture.h"
 
 namespace lifetime_testing {

@@ -6,8 +6,8 @@
 
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
-#include "platform/files.h"
-#include "platform/uuid.h"
+#include "platform/core/files.h"
+#include "platform/core/uuid.h"
 
 namespace lifetime_testing {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "lifetime/finder_provider_lifetime.h"
-#include "platform/error.h"
-#include "platform/lifetime_test_support.h"
+#include "platform/core/error.h"
+#include "platform/testing/lifetime_test_support.h"
 
 namespace lifetime_testing {
 

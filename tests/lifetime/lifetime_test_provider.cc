@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "lifetime/finder_provider_lifetime.h"
-#include "platform/error.h"
+#include "platform/core/error.h"
 
 int main(int argc, char** argv) {
   if (argc != 3 && !(argc == 5 && std::string(argv[3]) == "--busy-while")) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "exchange/record_files.h"
-#include "platform/files.h"
+#include "platform/core/files.h"
 #include "tests/lifetime/lifetime_fixture.h"
 
 namespace lifetime_testing {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "platform/desktop/desktop.h"
 
 namespace provider_test {
 

@@ -8,8 +8,8 @@
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
-#include "platform/bookmark.h"
-#include "platform/uuid.h"
+#include "platform/core/bookmark.h"
+#include "platform/core/uuid.h"
 
 namespace provider_test {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/error.h"
+#include "platform/core/error.h"
 
 namespace {
 

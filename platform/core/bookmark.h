@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "platform/core/url.h"
+
+namespace platform {
+
+// Bookmark data, format 1: the UTF-8 bytes of the compact JSON object
+// {"bookmark":1,"url":"file:///...","device":D,"inode":I}.
+
+// makeBookmark makes bookmark data for an existing local file or directory; throws an Error
+// of kBookmarkDomain (or errnoError) otherwise.
+std::vector<std::uint8_t> makeBookmark(const Url& location);
+
+// resolveBookmark gives the location named by "url" when an item exists there (a stale device
+// or inode is ignored); throws an Error of kBookmarkDomain when the data is not format 1 or
+// nothing exists at its location.
+Url resolveBookmark(const std::vector<std::uint8_t>& data);
+
+}  // namespace platform

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/desktop/bundle.h"
+#include "platform/core/error.h"
+#include "platform/desktop/pasteboard.h"
+#include "platform/core/url.h"
+
+namespace platform {
+
+// Seconds as the desktop counts them for timers and run-loop dates (monotonic).
+using Seconds = std::chrono::duration<double>;
+using MonotonicTime = std::chrono::time_point<std::chrono::steady_clock, Seconds>;
+
+// Timer is a repeating timer on the main run loop; invalidate stops it for good.
+class Timer {
+ public:
+  virtual ~Timer() = default;
+  virtual void invalidate() = 0;
+};
+
+// ServicesProvider is what the Services machinery calls: a pasteboard, the user data of the
+// chosen item (absent becomes "" at the provider) and an error slot for one sentence.
+class ServicesProvider {
+ public:
+  virtual void convert(Pasteboard& pasteboard, const std::optional<std::string>& userData,
+                       std::optional<std::string>& error) = 0;
+
+ protected:
+  ~ServicesProvider() = default;
+};
+
+struct RunningApplication {
+  int pid = 0;
+  std::optional<std::filesystem::path> bundleURL;
+};
+
+struct OpenConfiguration {
+  bool activates = false;
+  bool createsNewApplicationInstance = true;
+  std::vector<std::string> arguments;
+  bool operator==(const OpenConfiguration&) const = default;
+};
+
+// LaunchCompletion is called exactly once per openApplication, later, on a thread of the
+// platform's choosing: with the launched instance, or with an error.
+using LaunchCompletion =
+    std::function<void(std::optional<RunningApplication> instance, std::optional<Error> error)>;
+
+// Desktop is every desktop operation the provider and the entry use: the application, the run
+// loop and timers, bundles, pasteboards, bookmarks, running applications, launching, a few file
+// tests, the process arguments and the Services registration. Everything runs on the main thread
+// unless a comment says otherwise. makeLinuxDesktop() gives the real one; tests use a double
+// with a virtual clock and scripted applications.
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  // Application.
+  virtual void setAccessoryActivationPolicy() = 0;
+  // terminate ends the process with status 0 (the test double records the request instead).
+  virtual void terminate() = 0;
+  // run serves timers, posted work and Services calls until the process ends.
+  virtual void run() = 0;
+
+  // Run loop and timers.
+  virtual MonotonicTime now() const = 0;
+  // runUntil serves timers and other sources until `date`, then returns; may nest.
+  virtual void runUntil(MonotonicTime date) = 0;
+  // scheduleRepeatingTimer: the block runs every `interval` on the main run loop, first one
+  // interval from now, also during runUntil.
+  virtual std::shared_ptr<Timer> scheduleRepeatingTimer(Seconds interval,
+                                                        std::function<void()> block) = 0;
+  // post hands work to the main run loop from any thread and wakes it.
+  virtual void post(std::function<void()> work) = 0;
+
+  // Bundles.
+  virtual std::optional<Bundle> openBundle(const std::filesystem::path& directory) = 0;
+  virtual std::filesystem::path mainBundleURL() = 0;
+  // mainBundleInfoString: the main bundle's Info value under `key` when it is a string.
+  virtual std::optional<std::string> mainBundleInfoString(const std::string& key) = 0;
+
+  // Pasteboards: named, in-process; the same name gives the same pasteboard.
+  virtual Pasteboard& pasteboard(const std::string& name) = 0;
+
+  // Security-scoped access and bookmarks.
+  virtual bool startAccessingSecurityScopedResource(const Url& location) = 0;
+  virtual void stopAccessingSecurityScopedResource(const Url& location) = 0;
+  virtual std::vector<std::uint8_t> bookmarkData(const Url& location) = 0;  // throws Error
+
+  // Applications.
+  virtual std::vector<RunningApplication> runningApplications(
+      const std::string& bundleIdentifier) = 0;
+  // openApplication returns at once; `completion` is called once, later, on another thread.
+  virtual void openApplication(const std::filesystem::path& application,
+                               const OpenConfiguration& configuration,
+                               LaunchCompletion completion) = 0;
+
+  // Files.
+  virtual bool fileExists(const std::filesystem::path& path) = 0;        // follows links
+  virtual bool isExecutableFile(const std::filesystem::path& path) = 0;  // a file we may execute
+  // moveItem fails (throws Error) rather than replace an existing destination.
+  virtual void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
+
+  // The process arguments, program path first.
+  virtual std::vector<std::string> arguments() = 0;
+
+  // Services: setServicesProvider registers under every NSPortName of the main bundle;
+  // registerServicesProvider also under `portName`. Failures (no bus, name taken) are silent.
+  virtual void setServicesProvider(ServicesProvider& provider) = 0;
+  virtual void registerServicesProvider(ServicesProvider& provider,
+                                        const std::string& portName) = 0;
+};
+
+// makeLinuxDesktop: the real desktop of this process.
+std::unique_ptr<Desktop> makeLinuxDesktop(int argc, char** argv);
+
+}  // namespace platform

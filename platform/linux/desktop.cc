@@ -1,0 +1,103 @@
+#include <cstdlib>
+#include <map>
+#include <system_error>
+
+#include "platform/core/bookmark.h"
+#include "platform/desktop/desktop.h"
+#include "platform/core/file_operations.h"
+#include "platform/linux/launch.h"
+#include "platform/linux/running_applications.h"
+#include "platform/linux/run_loop.h"
+#include "platform/linux/services_bus.h"
+
+namespace platform {
+namespace {
+
+// LinuxDesktop is the desktop of this process on Linux: one run loop for the main thread, the
+// Services machinery on the session bus, bundles, processes and launches through /proc and
+// posix_spawn.
+class LinuxDesktop final : public Desktop {
+ public:
+  explicit LinuxDesktop(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+
+  // There is no Dock or menu bar to stay out of: every process is an accessory here.
+  void setAccessoryActivationPolicy() override {}
+  // exit, not _exit: stdio is flushed; locks and the bus connection end with the process.
+  [[noreturn]] void terminate() override { std::exit(0); }
+  [[noreturn]] void run() override { loop_.runForever(); }
+
+  MonotonicTime now() const override { return RunLoop::now(); }
+  void runUntil(MonotonicTime date) override { loop_.runUntil(date); }
+  std::shared_ptr<Timer> scheduleRepeatingTimer(Seconds interval,
+                                                std::function<void()> block) override {
+    return loop_.scheduleRepeatingTimer(interval, std::move(block));
+  }
+  void post(std::function<void()> work) override { loop_.post(std::move(work)); }
+
+  std::optional<Bundle> openBundle(const std::filesystem::path& directory) override {
+    return Bundle::open(directory);
+  }
+  std::filesystem::path mainBundleURL() override;
+  std::optional<std::string> mainBundleInfoString(const std::string& key) override {
+    auto bundle = Bundle::open(mainBundleURL());
+    return bundle ? bundle->infoString(key) : std::nullopt;
+  }
+
+  Pasteboard& pasteboard(const std::string& name) override { return pasteboards_[name]; }
+
+  bool startAccessingSecurityScopedResource(const Url&) override { return false; }
+  void stopAccessingSecurityScopedResource(const Url&) override {}
+  std::vector<std::uint8_t> bookmarkData(const Url& location) override {
+    return makeBookmark(location);
+  }
+
+  std::vector<RunningApplication> runningApplications(const std::string& identifier) override {
+    return runningApplicationsWithIdentifier(identifier);
+  }
+  void openApplication(const std::filesystem::path& application,
+                       const OpenConfiguration& configuration,
+                       LaunchCompletion completion) override {
+    launchApplication(application, configuration, std::move(completion));
+  }
+
+  bool fileExists(const std::filesystem::path& path) override { return itemExists(path); }
+  bool isExecutableFile(const std::filesystem::path& path) override {
+    return isExecutableRegularFile(path);
+  }
+  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override {
+    moveItemWithoutReplacing(from, to);
+  }
+
+  std::vector<std::string> arguments() override { return arguments_; }
+
+  void setServicesProvider(ServicesProvider& provider) override {
+    auto bundle = Bundle::open(mainBundleURL());
+    bus_.serve(provider, bundle ? bundle->servicesPortNames() : std::vector<std::string>());
+  }
+  void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override {
+    bus_.serve(provider, {portName});
+  }
+
+ private:
+  std::vector<std::string> arguments_;
+  RunLoop loop_;
+  ServicesBus bus_{loop_};  // after loop_: it leaves the loop before the loop goes
+  std::map<std::string, Pasteboard> pasteboards_;
+};
+
+std::filesystem::path LinuxDesktop::mainBundleURL() {
+  std::error_code error;
+  const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::filesystem::current_path();
+  return mainBundleOfExecutable(executable);
+}
+
+}  // namespace
+
+std::unique_ptr<Desktop> makeLinuxDesktop(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i]);  // NOLINT: C's argv
+  return std::make_unique<LinuxDesktop>(std::move(arguments));
+}
+
+}  // namespace platform

@@ -1,0 +1,139 @@
+// The file-system part of the platform core on real temporary directories.
+#include "platform/core/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "support/test_support.h"
+
+namespace test_support {
+namespace {
+
+using platform::Durability;
+using platform::ItemKind;
+using platform::RecordRead;
+
+TEST(AtomicWriteTest, ReplacesTheTargetAndLeavesNoTemporaryFile) {
+  for (const Durability durability : {Durability::flushed, Durability::unflushed}) {
+    TempDirectory dir;
+    writeText(dir / "record.json", "old");
+    platform::writeFileAtomically(dir / "record.json", "new", durability);
+    EXPECT_EQ(readText(dir / "record.json"), "new");
+    EXPECT_EQ(names(dir.path()), std::set<std::string>{"record.json"});
+  }
+}
+
+TEST(AtomicWriteTest, FailureRemovesTheTemporaryFileAndKeepsTheTarget) {
+  TempDirectory dir;
+  std::filesystem::create_directory(dir / "occupied");  // rename onto a directory fails
+  writeText(dir / "occupied" / "inside", "kept");
+  EXPECT_ERRNO(platform::writeFileAtomically(dir / "occupied", "new"), EISDIR);
+  EXPECT_EQ(names(dir.path()), std::set<std::string>{"occupied"});
+  EXPECT_EQ(readText(dir / "occupied" / "inside"), "kept");
+
+  EXPECT_ERRNO(platform::writeFileAtomically(dir / "missing" / "record.json", "x"), ENOENT);
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
+
+TEST(RecordFileReadTest, OutcomeByKindAndSize) {
+  TempDirectory dir;
+  writeText(dir / "small", "12345");
+  std::filesystem::create_symlink(dir / "small", dir / "link");
+  std::filesystem::create_directory(dir / "directory");
+  makeFifo(dir / "fifo");  // must not hang: no writer ever opens it
+
+  EXPECT_EQ(platform::readRecordFile(dir / "small", 5).bytes, "12345");
+  EXPECT_EQ(platform::readRecordFile(dir / "small", 4).status, RecordRead::Status::tooLarge);
+  EXPECT_EQ(platform::readRecordFile(dir / "link", 100).status, RecordRead::Status::symbolicLink);
+  EXPECT_EQ(platform::readRecordFile(dir / "fifo", 100).status, RecordRead::Status::notRegularFile);
+  EXPECT_EQ(platform::readRecordFile("/dev/zero", 100).status, RecordRead::Status::notRegularFile);
+  EXPECT_ERRNO(platform::readRecordFile(dir / "directory", 100), EISDIR);
+  EXPECT_ERRNO(platform::readRecordFile(dir / "missing", 100), ENOENT);
+}
+
+TEST(ItemKindTest, DoesNotFollowAFinalLink) {
+  TempDirectory dir;
+  writeText(dir / "file", "x");
+  std::filesystem::create_symlink(dir / "file", dir / "link");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+  makeFifo(dir / "fifo");
+  EXPECT_EQ(platform::itemKind(dir / "file"), ItemKind::regularFile);
+  EXPECT_EQ(platform::itemKind(dir.path()), ItemKind::directory);
+  EXPECT_EQ(platform::itemKind(dir / "link"), ItemKind::symbolicLink);
+  EXPECT_EQ(platform::itemKind(dir / "fifo"), ItemKind::other);
+  EXPECT_EQ(platform::itemKind(dir / "missing"), ItemKind::missing);
+  EXPECT_ERRNO(platform::itemKind(dir / "file" / "below"), ENOTDIR);
+  EXPECT_EQ(platform::resolvedItemKind(dir / "link"), ItemKind::regularFile);
+  EXPECT_EQ(platform::resolvedItemKind(dir / "dangling"), ItemKind::missing);
+}
+
+TEST(CreateDirectoriesTest, ModeIsExactAndExistingDirectoriesStay) {
+  TempDirectory dir;
+  // 0777 would come out 0755 under the usual umask if the mode were left to it.
+  platform::createDirectories(dir / "a" / "b", 0777);
+  EXPECT_EQ(permissions(dir / "a"), std::filesystem::perms::all);
+  EXPECT_EQ(permissions(dir / "a" / "b"), std::filesystem::perms::all);
+  platform::createDirectories(dir / "a" / "b" / "c", 0700);
+  EXPECT_EQ(permissions(dir / "a"), std::filesystem::perms::all);
+  EXPECT_EQ(permissions(dir / "a" / "b" / "c"), std::filesystem::perms::owner_all);
+
+  writeText(dir / "file", "x");
+  EXPECT_ERRNO(platform::createDirectories(dir / "file", 0700), EEXIST);
+  EXPECT_ERRNO(platform::createDirectories(dir / "file" / "below", 0700), ENOTDIR);
+}
+
+TEST(LockFileTest, CreatedPrivateAndRefusedThroughALinkOrOnASpecialFile) {
+  TempDirectory dir;
+  {
+    std::optional<platform::LockFile> lock = platform::LockFile::open(dir / "a.lock");
+    ASSERT_TRUE(lock);
+    EXPECT_TRUE(lock->tryLockExclusive());
+    std::optional<platform::LockFile> second = platform::LockFile::open(dir / "a.lock");
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->tryLockExclusive());  // another open file description
+    lock->unlock();
+    EXPECT_TRUE(second->tryLockExclusive());
+  }
+  EXPECT_EQ(permissions(dir / "a.lock"),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(std::filesystem::file_size(dir / "a.lock"), 0u);
+
+  std::filesystem::create_symlink(dir / "a.lock", dir / "link.lock");
+  std::filesystem::create_directory(dir / "dir.lock");
+  makeFifo(dir / "fifo.lock");
+  for (const char* name : {"link.lock", "dir.lock", "fifo.lock"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(platform::LockFile::open(dir / name));
+  }
+}
+
+TEST(ProcessFactsTest, HomeDirectoryPrefersAnAbsoluteHome) {
+  const char* saved = std::getenv("HOME");
+  const std::string previous = saved != nullptr ? saved : "";
+  setenv("HOME", "/Users/example", 1);
+  EXPECT_EQ(platform::homeDirectory(), "/Users/example");
+  setenv("HOME", "relative/home", 1);  // not absolute: the user database decides
+  EXPECT_TRUE(platform::homeDirectory().is_absolute());
+  unsetenv("HOME");
+  EXPECT_TRUE(platform::homeDirectory().is_absolute());
+  if (saved != nullptr) setenv("HOME", previous.c_str(), 1);
+}
+
+TEST(ProcessFactsTest, ClockAndProcessId) {
+  // 2024-01-01 is 725,846,400 s after the reference date; the clock must be past it.
+  EXPECT_GT(platform::secondsSinceReferenceDate(), 725846400.0);
+  EXPECT_GT(platform::processId(), 0);
+}
+
+TEST(ReadWholeFileTest, ReadsEverythingOrFailsWithThePath) {
+  TempDirectory dir;
+  const std::string bytes(200000, 'z');
+  writeText(dir / "file", bytes);
+  EXPECT_EQ(platform::readWholeFile(dir / "file"), bytes);
+  EXPECT_ERRNO(platform::readWholeFile(dir / "missing"), ENOENT);
+}
+
+}  // namespace
+}  // namespace test_support
