@@ -1,26 +1,31 @@
 #pragma once
 
 #include <cstdint>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 
 #include "exchange/records.h"
+#include "platform/core/json.h"
 
 // The one JSON form of every file the system writes, and strict readers for it. Every reading
-// failure is a platform::jsonError naming the member.
+// failure is a platform::jsonError naming the member. Parsing, integer rules and encoding are
+// platform/core/json's; this adds the members and the record-level kinds.
 namespace FinderConversion::jsonForm {
 
-using Json = nlohmann::json;
+using Json = platform::Json;
+using OrderedJson = platform::OrderedJson;
 
-// parseDocument reads exactly one JSON document. Refused: text that is not JSON, strings that
-// are not valid UTF-8, and an object with two members of the same name (readers that keep the
-// first and readers that keep the last would otherwise see different records).
+// parseDocument reads exactly one JSON document by platform::parseStrictJson. Refused: text
+// that is not JSON, strings that are not valid UTF-8, and an object with two members of the
+// same name (readers that keep the first and readers that keep the last would otherwise see
+// different records).
 Json parseDocument(std::string_view document);
 
-// dumpDocument writes `value` compactly, "/" as "\/" inside strings, non-ASCII as plain UTF-8.
-// A text that is not valid UTF-8 has no JSON form: throws platform::jsonEncodingError.
+// dumpDocument writes `value` compactly, "/" as "\/" inside strings, non-ASCII as plain UTF-8
+// (platform::encodeJson). An OrderedJson keeps its members in insertion order, a Json in name
+// order. A text that is not valid UTF-8 has no JSON form: throws platform::jsonEncodingError.
 std::string dumpDocument(const Json& value);
+std::string dumpDocument(const OrderedJson& value);
 
 // object: `value` itself when it is a JSON object, else a decoding error naming `what`.
 const Json& object(const Json& value, std::string_view what);

@@ -46,10 +46,10 @@ std::string encode(const Input& value) {
 std::string encode(const Request& value) {
   Json inputs = Json::array();
   for (const Input& input : value.inputs) inputs.push_back(inputValue(input));
-  return jsonForm::dumpDocument({{"version", value.version},
-                                 {"id", value.id.text()},
-                                 {"format", value.format},
-                                 {"inputs", std::move(inputs)}});
+  return jsonForm::dumpDocument(Json{{"version", value.version},
+                                     {"id", value.id.text()},
+                                     {"format", value.format},
+                                     {"inputs", std::move(inputs)}});
 }
 
 std::string encode(const Acknowledgement& value) {
@@ -57,13 +57,13 @@ std::string encode(const Acknowledgement& value) {
   for (const Uuid& job : value.jobs) jobs.push_back(job.text());
   Json outputs = Json::array();
   for (const Url& output : value.outputs) outputs.push_back(output.text());
-  return jsonForm::dumpDocument({{"id", value.id.text()},
-                                 {"accepted", value.accepted},
-                                 {"message", value.message},
-                                 {"jobs", std::move(jobs)},
-                                 {"terminal", value.terminal},
-                                 {"states", textMapValue(value.states)},
-                                 {"outputs", std::move(outputs)}});
+  return jsonForm::dumpDocument(Json{{"id", value.id.text()},
+                                     {"accepted", value.accepted},
+                                     {"message", value.message},
+                                     {"jobs", std::move(jobs)},
+                                     {"terminal", value.terminal},
+                                     {"states", textMapValue(value.states)},
+                                     {"outputs", std::move(outputs)}});
 }
 
 std::string encode(std::string_view text) {
