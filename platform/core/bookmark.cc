@@ -1,10 +1,10 @@
 #include "platform/core/bookmark.h"
 
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/core/error.h"
 #include "platform/core/files.h"
+#include "platform/core/json.h"
 
 namespace platform {
 namespace {
@@ -16,23 +16,33 @@ Error bookmarkError(int code, std::string description) {
   return Error(std::string(kBookmarkDomain), code, std::move(description));
 }
 
-bool isUnsigned(const nlohmann::json& value) {
-  return value.is_number_unsigned();
+Error malformed() {
+  return bookmarkError(kMalformed, "The bookmark data is not in a known format.");
 }
 
-// locationOf reads the "url" of format-1 bookmark data; throws when the data is not format 1.
+// locationOf reads the "url" of format-1 bookmark data by the strict JSON rules of every record
+// (a member twice is refused, 1.0 is the integer 1); throws when the data is not format 1.
 Url locationOf(const std::vector<std::uint8_t>& data) {
-  const nlohmann::json object = nlohmann::json::parse(data.begin(), data.end(), nullptr, false);
-  const auto member = [&](const char* name) {
-    return object.is_object() && object.contains(name) ? object.at(name) : nlohmann::json();
-  };
-  const nlohmann::json format = member("bookmark");
-  const nlohmann::json url = member("url");
-  if (!isUnsigned(format) || format.get<std::uint64_t>() != 1 || !url.is_string() ||
-      !isUnsigned(member("device")) || !isUnsigned(member("inode"))) {
-    throw bookmarkError(kMalformed, "The bookmark data is not in a known format.");
+  Json object;
+  try {
+    object = parseStrictJson(std::string(data.begin(), data.end()));
+  } catch (const Error&) {
+    throw malformed();
   }
-  std::optional<Url> location = Url::parse(url.get<std::string>());
+  if (!object.is_object()) throw malformed();
+  const auto member = [&object](const char* name) -> const Json* {
+    const auto found = object.find(name);
+    return found == object.end() ? nullptr : &*found;
+  };
+  const Json* format = member("bookmark");
+  const Json* url = member("url");
+  const Json* device = member("device");
+  const Json* inode = member("inode");
+  if (!format || strictUnsigned(*format) != 1u || !url || !url->is_string() || !device ||
+      !strictUnsigned(*device) || !inode || !strictUnsigned(*inode)) {
+    throw malformed();
+  }
+  std::optional<Url> location = Url::parse(url->get<std::string>());
   if (!location || !location->filePath()) {
     throw bookmarkError(kMalformed, "The bookmark data does not name a local file.");
   }
@@ -49,11 +59,12 @@ std::vector<std::uint8_t> makeBookmark(const Url& location) {
   const std::optional<FileIdentity> facts = identity(*path);
   if ((kind != ItemKind::regularFile && kind != ItemKind::directory) || !facts)
     throw bookmarkError(kNothingThere, location.text() + ": no file or directory there");
-  const nlohmann::json object = {{"bookmark", 1},
-                                 {"url", location.text()},
-                                 {"device", facts->device},
-                                 {"inode", facts->inode}};
-  const std::string text = object.dump();
+  // Written by the one JSON writer, in the documented member order.
+  const OrderedJson object = {{"bookmark", 1},
+                              {"url", location.text()},
+                              {"device", facts->device},
+                              {"inode", facts->inode}};
+  const std::string text = encodeJson(object);
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 

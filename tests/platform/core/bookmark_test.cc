@@ -72,5 +72,37 @@ TEST(BookmarkTest, NothingToMakeOrResolveIsABookmarkError) {
             Url::parse(root).value());
 }
 
+TEST(BookmarkTest, FormatOneIsReadAndWrittenByTheStrictJsonRules) {
+  TempDirectory dir;
+  const std::string url = Url::fromFilePath(dir.path()).text();
+  const std::string quoted = "\"" + url + "\"";
+  const std::pair<std::string, bool> cases[] = {
+      {"{\"bookmark\":1.0,\"url\":" + quoted + ",\"device\":1,\"inode\":1e0}", true},
+      {"{\"bookmark\":1,\"url\":" + quoted +
+           ",\"device\":18446744073709551615,\"inode\":9223372036854775808}",
+       true},
+      {"{\"inode\":1,\"device\":1,\"url\":" + quoted + ",\"bookmark\":1}", true},
+      {"{\"bookmark\":1,\"url\":" + quoted + ",\"url\":" + quoted + ",\"device\":1,\"inode\":1}",
+       false},
+      {"{\"bookmark\":1,\"url\":" + quoted + ",\"device\":-1,\"inode\":1}", false},
+      {"{\"bookmark\":1,\"url\":" + quoted + ",\"device\":1.5,\"inode\":1}", false},
+      {"{\"bookmark\":true,\"url\":" + quoted + ",\"device\":1,\"inode\":1}", false},
+      {"{\"bookmark\":1,\"url\":" + quoted + ",\"device\":1,\"inode\":null}", false},
+  };
+  for (const auto& [text, resolves] : cases) {
+    SCOPED_TRACE(text);
+    if (resolves) {
+      EXPECT_EQ(platform::resolveBookmark(bytesOf(text)), Url::parse(url).value());
+    } else {
+      EXPECT_ERROR_DOMAIN(platform::resolveBookmark(bytesOf(text)), platform::kBookmarkDomain);
+    }
+  }
+  // Written like every record: members in the documented order, "/" escaped.
+  const std::vector<std::uint8_t> data = platform::makeBookmark(Url::parse(url).value());
+  const std::string text(data.begin(), data.end());
+  EXPECT_EQ(text.rfind("{\"bookmark\":1,\"url\":\"file:\\/\\/\\/", 0), 0u) << text;
+  EXPECT_NE(text.find("\",\"device\":"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace test_support
