@@ -37,6 +37,15 @@ void enqueue(const Request& request, const std::filesystem::path& root) {
   write(request, requests(root) / fileName(request.id));
 }
 
+void refuse(const std::filesystem::path& root, const Uuid& id, std::string message) {
+  Acknowledgement refusal;
+  refusal.id = id;
+  refusal.accepted = false;
+  refusal.message = std::move(message);
+  prepare(acknowledgements(root));
+  write(refusal, acknowledgements(root) / fileName(id));
+}
+
 LifecycleLock LifecycleLock::acquire(const std::filesystem::path& root) {
   prepare(root);
   std::optional<platform::LockFile> file = platform::LockFile::open(root / names::lifecycleLock);

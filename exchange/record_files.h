@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -41,6 +43,18 @@ T read(const std::filesystem::path& location) {
   return decode<T>(readDocument(location));
 }
 
+// tryRead<T>: read<T> for a record that may be absent or broken: nullopt, never an error,
+// when it is missing, a link, too large, not a regular file, unreadable or does not decode
+// (a file another party is about to replace counts the same).
+template <typename T>
+std::optional<T> tryRead(const std::filesystem::path& location) noexcept {
+  try {
+    return read<T>(location);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
 // withLock runs `operation` under the lifecycle lock of `root` (prepare, open
 // "lifecycle.lock" close-on-exec without following a link, flock LOCK_EX|LOCK_NB) and releases
 // it on every way out. Never waits: contention throws failure(lockHeldSentence) at once, also
@@ -58,6 +72,12 @@ std::string fileName(const Uuid& id);
 
 // enqueue validates `request`, prepares both queue directories and writes the request file.
 void enqueue(const Request& request, const std::filesystem::path& root);
+
+// refuse answers the request `id` of `root` with a refusing acknowledgement: `id`, accepted
+// false, `message`, no jobs, not terminal, no states or outputs; written atomically as
+// fileName(id) in acknowledgements(root), which is prepared first. Throws prepare's or the
+// writing error.
+void refuse(const std::filesystem::path& root, const Uuid& id, std::string message);
 
 // LifecycleLock is the held lifecycle lock of a state root; withLock is built on it.
 class LifecycleLock {

@@ -19,11 +19,7 @@ using FinderConversion::Input;
 using FinderConversion::Request;
 
 std::optional<Request> takeRecord(const TakenRequest& taken) {
-  std::optional<Request> request;
-  try {
-    request = FinderConversion::read<Request>(taken.location);
-  } catch (const std::exception&) {
-  }
+  std::optional<Request> request = FinderConversion::tryRead<Request>(taken.location);
   std::error_code ignored;
   fs::remove(taken.location, ignored);
   return request;
@@ -33,15 +29,6 @@ void answer(const fs::path& root, const TakenRequest& taken, const Acknowledgeme
   fs::path directory = FinderConversion::acknowledgements(root);
   FinderConversion::prepare(directory);
   FinderConversion::write(ack, directory / taken.queueName);
-}
-
-void refuse(const fs::path& root, const TakenRequest& taken, const platform::Uuid& id,
-            std::string message) {
-  Acknowledgement refusal;
-  refusal.id = id;
-  refusal.accepted = false;
-  refusal.message = std::move(message);
-  answer(root, taken, refusal);
 }
 
 bool isReadableFile(const fs::path& path) {
@@ -102,21 +89,21 @@ std::optional<AcceptedRequest> answerRequest(const fs::path& root, const TakenRe
   if (!request) {
     std::string stem = fs::path(taken.queueName).stem().string();
     if (std::optional<platform::Uuid> id = platform::Uuid::parse(stem)) {
-      refuse(root, taken, *id, std::string(unreadableRequestSentence));
+      FinderConversion::refuse(root, *id, std::string(unreadableRequestSentence));
     }
     return std::nullopt;  // without an identifier there is nobody to answer
   }
   try {
     FinderConversion::validate(*request);
   } catch (const platform::Error& error) {
-    refuse(root, taken, request->id, error.description());
+    FinderConversion::refuse(root, request->id, error.description());
     return std::nullopt;
   }
   std::string refusal;
   std::vector<fs::path> sources = sourcesOf(*request, refusal);
   if (refusal.empty() && !ffmpegAvailable()) refusal = noConverterSentence;
   if (!refusal.empty()) {
-    refuse(root, taken, request->id, refusal);
+    FinderConversion::refuse(root, request->id, refusal);
     return std::nullopt;
   }
   return accept(root, taken, *request, std::move(sources));

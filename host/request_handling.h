@@ -33,10 +33,12 @@ struct AcceptedRequest {
   std::size_t next = 0;  // the next source to convert
 };
 
-// answerRequest answers one taken request at once in "acknowledgements" under its queue name:
-// refused with a sentence when it cannot be read, is invalid, names an input that cannot be
-// read, or cannot be converted here; otherwise accepted, with one queued job per input. The
-// taken file is removed once read. Returns the accepted request.
+// answerRequest answers one taken request at once in "acknowledgements": refused with a sentence
+// (FinderConversion::refuse, named after the request's identifier, for an unreadable request
+// the one in its queue name) when it cannot be read, is invalid, names an input that cannot be
+// read, or cannot be converted here; otherwise accepted under its queue name, with one queued
+// job per input. Both names are the same for every request the provider queues. The taken
+// file is removed once read. Returns the accepted request.
 std::optional<AcceptedRequest> answerRequest(const std::filesystem::path& root,
                                              const TakenRequest& taken);
 

@@ -46,13 +46,10 @@ bool FinderProviderLifetime::executableChanged() const {
 }
 
 bool FinderProviderLifetime::retirementRequested() const {
-  try {
-    auto requested =
-        FinderConversion::read<platform::Uuid>(root_ / FinderConversion::names::providerRetire);
-    return requested == instance_;
-  } catch (...) {
-    return false;  // missing, a link, too large, unreadable or undecodable: no request
-  }
+  // Missing, a link, too large, unreadable or undecodable: no request.
+  auto requested =
+      FinderConversion::tryRead<platform::Uuid>(root_ / FinderConversion::names::providerRetire);
+  return requested == instance_;
 }
 
 void FinderProviderLifetime::retireIdle(const std::filesystem::path& root) {

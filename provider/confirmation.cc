@@ -8,17 +8,6 @@
 #include "exchange/records.h"
 
 namespace provider {
-namespace {
-
-std::optional<FinderConversion::Acknowledgement> tryRead(const std::filesystem::path& file) {
-  try {
-    return FinderConversion::read<FinderConversion::Acknowledgement>(file);
-  } catch (const std::exception&) {
-    return std::nullopt;  // absent, partly there, too large or undecodable: not answered yet
-  }
-}
-
-}  // namespace
 
 void awaitAcknowledgement(platform::Desktop& desktop, const std::filesystem::path& root,
                           const platform::Uuid& requestID) {
@@ -26,7 +15,7 @@ void awaitAcknowledgement(platform::Desktop& desktop, const std::filesystem::pat
       FinderConversion::acknowledgements(root) / FinderConversion::fileName(requestID);
   const platform::MonotonicTime deadline = desktop.now() + acknowledgementDeadline;
   while (desktop.now() < deadline) {
-    if (std::optional<FinderConversion::Acknowledgement> answer = tryRead(file)) {
+    if (auto answer = FinderConversion::tryRead<FinderConversion::Acknowledgement>(file)) {
       if (answer->accepted) return;
       throw FinderConversion::failure(answer->message);
     }

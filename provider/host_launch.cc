@@ -28,14 +28,11 @@ std::optional<std::string> launchError(const Launch& launch,
 // failure is dropped: the host may already have taken the request, and the waiting call only
 // needs the acknowledgement.
 void refuse(platform::Desktop& desktop, const Launch& launch, const std::string& reason) {
-  FinderConversion::Acknowledgement refusal;
-  refusal.id = launch.requestID;
-  refusal.accepted = false;
-  refusal.message = std::string(couldNotLaunchPrefix) + reason;
   std::string name = FinderConversion::fileName(launch.requestID);
   std::filesystem::path rejected = launch.root / FinderConversion::names::rejected;
   try {
-    FinderConversion::write(refusal, FinderConversion::acknowledgements(launch.root) / name);
+    FinderConversion::refuse(launch.root, launch.requestID,
+                             std::string(couldNotLaunchPrefix) + reason);
   } catch (const std::exception&) {
   }
   try {

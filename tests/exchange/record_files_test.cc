@@ -69,6 +69,25 @@ TEST(RecordFilesTest, WhatIsNotARecordFile) {
   EXPECT_ERROR_DOMAIN(read<Receipt>(dir / "valid.json"), platform::kJsonDomain);
 }
 
+TEST(RecordFilesTest, TryReadGivesNothingForWhatReadRefuses) {
+  TempDirectory dir;
+  const Request request = validRequest();
+  write(request, dir / "valid.json");
+  std::filesystem::create_symlink(dir / "valid.json", dir / "link.json");
+  makeFifo(dir / "fifo.json");
+  writeText(dir / "over.json", stringDocument(2'000'001));
+  writeText(dir / "partial.json", encode(request).substr(0, 20));
+  writeText(dir / "other.json", "\"a text, not a request\"");
+  std::filesystem::create_directory(dir / "directory.json");
+
+  EXPECT_EQ(tryRead<Request>(dir / "valid.json"), request);
+  for (const char* name : {"missing.json", "link.json", "fifo.json", "over.json", "partial.json",
+                           "other.json", "directory.json"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(tryRead<Request>(dir / name), std::nullopt);
+  }
+}
+
 TEST(PrepareTest, CreatesPrivateParentsAndLeavesExistingOnes) {
   TempDirectory dir;
   std::filesystem::create_directory(dir / "open");
@@ -143,6 +162,27 @@ TEST(EnqueueTest, QueueDirectoryInTheWayFailsWithTheFileSystemError) {
   TempDirectory dir;
   writeText(dir / "requests", "not a directory");
   EXPECT_ERRNO(enqueue(validRequest(), dir.path()), EEXIST);
+}
+
+TEST(RefuseTest, WritesTheRefusalNamedAfterTheIdAndPreparesTheDirectory) {
+  TempDirectory dir;
+  const std::filesystem::path root = dir / "state";
+  const Uuid id = Uuid::random();
+  refuse(root, id, "Tonebrook could not launch: gone.");
+  EXPECT_EQ(names(acknowledgements(root)), std::set<std::string>{fileName(id)});
+  EXPECT_EQ(permissions(acknowledgements(root)), std::filesystem::perms::owner_all);
+  Acknowledgement expected;
+  expected.id = id;
+  expected.message = "Tonebrook could not launch: gone.";
+  const std::filesystem::path file = acknowledgements(root) / fileName(id);
+  EXPECT_EQ(readText(file), encode(expected));
+  EXPECT_FALSE(read<Acknowledgement>(file).accepted);
+
+  refuse(root, id, "Second answer.");  // replaces the first whole
+  EXPECT_EQ(read<Acknowledgement>(file).message, "Second answer.");
+
+  writeText(dir / "file", "x");
+  EXPECT_ERRNO(refuse(dir / "file", id, "No place."), ENOTDIR);
 }
 
 }  // namespace
