@@ -1,14 +1,12 @@
 #include "provider/installation_checks.h"
 
-#include <cmath>
-#include <nlohmann/json.hpp>
-#include <optional>
-#include <system_error>
+#include <exception>
 
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
+#include "exchange/json_form.h"
 #include "exchange/record_files.h"
-#include "platform/core/files.h"
+#include "platform/core/json.h"
 
 namespace provider {
 namespace {
@@ -32,23 +30,14 @@ void checkAddOn(platform::Desktop& desktop, const Receipt& receipt) {
   }
 }
 
-// integralNumber: the value of a JSON number with an integral value; booleans are not numbers.
-std::optional<double> integralNumber(const nlohmann::json& value) {
-  if (value.is_number_integer()) return value.get<double>();
-  if (!value.is_number_float()) return std::nullopt;
-  double number = value.get<double>();
-  if (!std::isfinite(number) || std::trunc(number) != number) return std::nullopt;
-  return number;
-}
-
-std::optional<std::string> readWhole(const std::filesystem::path& path) {
-  std::error_code error;
-  // A FIFO or device in its place would block the delivery, and the lifecycle lock with it.
-  if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+// readsAsProtocol: the protocol file reads by the record-file rules (bounded, never through a
+// link, a regular file only, so a FIFO cannot block the delivery and the lifecycle lock with
+// it) and speaks the protocol. Any reason it cannot be read gives the host sentence.
+bool readsAsProtocol(const std::filesystem::path& path) {
   try {
-    return platform::readWholeFile(path);
+    return speaksProtocol(FinderConversion::readDocument(path));
   } catch (const std::exception&) {
-    return std::nullopt;  // the host sentence stands for any reason the file cannot be read
+    return false;
   }
 }
 
@@ -57,21 +46,25 @@ bool isCompatibleHost(platform::Desktop& desktop, const Receipt& receipt,
   std::optional<platform::Bundle> bundle = desktop.openBundle(application);
   if (!bundle || bundle->identifier() != receipt.appBundleID) return false;
   if (!desktop.isExecutableFile(application / hostExecutable)) return false;
-  std::optional<std::string> protocol = readWhole(application / hostProtocolFile);
-  return protocol && speaksProtocol(*protocol);
+  return readsAsProtocol(application / hostProtocolFile);
 }
 
 }  // namespace
 
 bool speaksProtocol(std::string_view document) {
-  nlohmann::json value = nlohmann::json::parse(document, nullptr, false);
-  if (value.is_discarded() || !value.is_object()) return false;
-  for (const auto& member : value.items()) {
-    if (!integralNumber(member.value())) return false;
+  FinderConversion::jsonForm::Json value;
+  try {
+    value = FinderConversion::jsonForm::parseDocument(document);
+  } catch (const platform::Error&) {
+    return false;
   }
-  auto version = value.find("version");
+  if (!value.is_object()) return false;
+  for (const auto& member : value.items()) {
+    if (!platform::strictInteger(member.value())) return false;
+  }
+  const auto version = value.find("version");
   return version != value.end() &&
-         integralNumber(*version) == static_cast<double>(FinderConversion::protocolVersion);
+         platform::strictInteger(*version) == FinderConversion::protocolVersion;
 }
 
 Installation checkInstallation(platform::Desktop& desktop, const std::filesystem::path& root) {

@@ -31,8 +31,10 @@ struct Installation {
 // failure(hostIncompatibleSentence). Reads only; changes nothing.
 Installation checkInstallation(platform::Desktop& desktop, const std::filesystem::path& root);
 
-// speaksProtocol: `document` is a JSON object whose values are all integral numbers and whose
-// "version" equals the protocol version.
+// speaksProtocol: `document` is a JSON object, by the strict reading rules of the records (no
+// member twice, valid UTF-8), whose values are all integers by the records' integer rule (1.0
+// counts, 1.5 and values beyond 64 bits do not) and whose "version" equals the protocol
+// version. The provider reads the file with FinderConversion::readDocument.
 bool speaksProtocol(std::string_view document);
 
 }  // namespace provider

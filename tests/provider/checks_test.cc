@@ -7,6 +7,7 @@
 #include "exchange/record_files.h"
 #include "provider/installation_checks.h"
 #include "provider/selection.h"
+#include "support/test_support.h"
 #include "tests/provider/provider_fixture.h"
 
 namespace provider_test {
@@ -110,6 +111,24 @@ const BrokenInstallation brokenInstallations[] = {
     {"protocol member of another kind",
      [](const Sandbox& s) { writeProtocol(s, R"({"version":1,"build":"7"})"); },
      sentence(incompatible)},
+    // The protocol file is read like a record: never through a link, never from a FIFO (which
+    // would block the delivery under the lifecycle lock), never beyond 2,000,000 bytes.
+    {"protocol file a link to a valid one",
+     [](const Sandbox& s) {
+       fs::path file = s.host() / provider::hostProtocolFile;
+       fs::rename(file, file.parent_path() / "real.json");
+       fs::create_symlink("real.json", file);
+     },
+     sentence(incompatible)},
+    {"protocol file a FIFO",
+     [](const Sandbox& s) {
+       fs::remove(s.host() / provider::hostProtocolFile);
+       test_support::makeFifo(s.host() / provider::hostProtocolFile);
+     },
+     sentence(incompatible)},
+    {"protocol file over the record size limit",
+     [](const Sandbox& s) { writeProtocol(s, R"({"version":1})" + std::string(2'000'000, ' ')); },
+     sentence(incompatible)},
 };
 
 using Checks = ProviderTest;
@@ -155,6 +174,10 @@ TEST(SpeaksProtocol, AcceptsOnlyIntegralNumbersWithVersionOne) {
       {R"([1])", false},
       {R"({"version":1)", false},
       {"", false},
+      // The records' strict rules: no member twice, integers within 64 bits.
+      {R"({"version":1,"version":1})", false},
+      {R"({"version":1,"build":1e300})", false},
+      {R"({"version":1,"build":18446744073709551615})", false},
   };
   for (const auto& [document, speaks] : cases) {
     SCOPED_TRACE(document);
