@@ -15,15 +15,6 @@ namespace {
 using State = FinderProviderLifetime::State;
 using FinderConversion::jsonForm::Json;
 
-// One "name":value pair; the names here are plain ASCII and need no escapes.
-std::string member(std::string_view name, const Json& value) {
-  std::string pair = "\"";
-  pair += name;
-  pair += "\":";
-  pair += FinderConversion::jsonForm::dumpDocument(value);
-  return pair;
-}
-
 std::int32_t processIdMember(const Json& object) {
   namespace form = FinderConversion::jsonForm;
   std::int64_t pid = form::integer(form::requiredMember(object, "pid"), "pid");
@@ -39,21 +30,14 @@ std::int32_t processIdMember(const Json& object) {
 namespace FinderConversion {
 
 std::string encode(const State& value) {
-  // Built by appending: GCC 12 reports a false -Wrestrict for "{" + std::string at -O2.
-  std::string document = "{";
-  document += member("version", value.version);
-  document += ',';
-  document += member("instance", value.instance.text());
-  document += ',';
-  document += member("pid", value.pid);
-  document += ',';
-  document += member("executableHash", value.executableHash);
-  document += ',';
-  document += member("payloadVersion", value.payloadVersion);
-  document += ',';
-  document += member("updated", value.updated);
-  document += '}';
-  return document;
+  // Ordered: readers accept any order, but the record is written in field order.
+  const jsonForm::OrderedJson document = {{"version", value.version},
+                                          {"instance", value.instance.text()},
+                                          {"pid", value.pid},
+                                          {"executableHash", value.executableHash},
+                                          {"payloadVersion", value.payloadVersion},
+                                          {"updated", value.updated}};
+  return jsonForm::dumpDocument(document);
 }
 
 template <>
