@@ -55,11 +55,9 @@ std::optional<T> tryRead(const std::filesystem::path& location) noexcept {
   }
 }
 
-// withLock runs `operation` under the lifecycle lock of `root` (prepare, open
-// "lifecycle.lock" close-on-exec without following a link, flock LOCK_EX|LOCK_NB) and releases
-// it on every way out. Never waits: contention throws failure(lockHeldSentence) at once, also
-// for a nested withLock on the same root in the same process (a new open file description).
-// The operation's own failure passes unchanged.
+// withLock runs `operation` under the lifecycle lock of `root`, held by a LifecycleLock (below)
+// for the operation's whole run and released on every way out. The operation's own failure
+// passes unchanged.
 template <typename Operation>
 auto withLock(const std::filesystem::path& root, Operation&& operation)
     -> std::invoke_result_t<Operation>;
@@ -79,11 +77,16 @@ void enqueue(const Request& request, const std::filesystem::path& root);
 // writing error.
 void refuse(const std::filesystem::path& root, const Uuid& id, std::string message);
 
-// LifecycleLock is the held lifecycle lock of a state root; withLock is built on it.
+// LifecycleLock is the held lifecycle lock of a state root, from acquire until the object goes:
+//   auto lock = LifecycleLock::acquire(root);
+// acquire prepares `root`, opens "lifecycle.lock" close-on-exec without following a link (a
+// regular file only, created 0600 when missing) and takes flock LOCK_EX|LOCK_NB. It never
+// waits: contention throws failure(lockHeldSentence) at once, also for a second acquire on the
+// same root in the same process (a new open file description). A moved-from lock holds nothing.
 class LifecycleLock {
  public:
   // acquire throws prepare's error, failure(lockUnopenableSentence) or failure(lockHeldSentence).
-  static LifecycleLock acquire(const std::filesystem::path& root);
+  [[nodiscard]] static LifecycleLock acquire(const std::filesystem::path& root);
   LifecycleLock(LifecycleLock&&) noexcept = default;
   ~LifecycleLock();  // unlock, then close
 

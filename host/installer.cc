@@ -8,9 +8,9 @@
 #include "host/addon_entries.h"
 #include "lifetime/finder_provider_lifetime.h"
 #include "platform/core/bookmark.h"
-#include "platform/desktop/bundle.h"
 #include "platform/core/exchange_paths.h"
 #include "platform/core/uuid.h"
+#include "platform/desktop/bundle.h"
 
 namespace host {
 namespace {
@@ -118,8 +118,8 @@ void installAddOn(const Installation& installation) {
   const platform::Bundle addOn = openAddOn(installation.package);
   if (!fs::is_regular_file(installation.client)) throw failure(std::string(clientMissingSentence));
   FinderProviderLifetime::retireIdle(FinderConversion::stateRoot());
-  FinderConversion::withLock(FinderConversion::stateRoot(),
-                             [&] { replacePackage(installation, addOn); });
+  auto lock = FinderConversion::LifecycleLock::acquire(FinderConversion::stateRoot());
+  replacePackage(installation, addOn);
 }
 
 int runInstallAddOn(const std::vector<std::string>& arguments) {

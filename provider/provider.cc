@@ -89,7 +89,9 @@ void Provider::convert(platform::Pasteboard& pasteboard, const std::optional<std
   try {
     refuseUnlessIdle();
     BusyScope scope(busy_);
-    FinderConversion::withLock(root_, [&] { deliver(pasteboard, userData.value_or("")); });
+    // Held for the whole delivery, released on every way out.
+    auto lock = FinderConversion::LifecycleLock::acquire(root_);
+    deliver(pasteboard, userData.value_or(""));
     return;
   } catch (const platform::Error& raised) {
     failure = raised.description();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +33,21 @@ TEST(WithLockTest, CreatesTheRootAndAnEmptyPrivateLockFile) {
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_EQ(std::filesystem::file_size(root / "lifecycle.lock"), 0u);
   EXPECT_EQ(names(root), std::set<std::string>{"lifecycle.lock"});
+}
+
+TEST(LifecycleLockTest, HeldWhileTheObjectLivesAndPassedOnByAMove) {
+  TempDirectory dir;
+  std::optional<LifecycleLock> moved;
+  {
+    LifecycleLock first = LifecycleLock::acquire(dir.path());
+    EXPECT_FAILURE_SENTENCE(static_cast<void>(LifecycleLock::acquire(dir.path())), kHeld);
+    moved.emplace(std::move(first));
+  }  // the moved-from lock goes and gives nothing back
+  EXPECT_FAILURE_SENTENCE(static_cast<void>(LifecycleLock::acquire(dir.path())), kHeld);
+  EXPECT_FAILURE_SENTENCE(withLock(dir.path(), [] {}), kHeld);
+  moved.reset();
+  EXPECT_NO_THROW(static_cast<void>(LifecycleLock::acquire(dir.path())));
+  EXPECT_NO_THROW(withLock(dir.path(), [] {}));
 }
 
 TEST(WithLockTest, NestedUseIsRefusedAndTheLockIsReleasedOnEveryWayOut) {

@@ -126,7 +126,7 @@ TEST_F(RealLaunch, StandInHostAcknowledgesWithExactlyTheConfiguredArguments) {
   EXPECT_TRUE(waitUntil([&] { return !provider->launchInFlight(); }));
 
   // The delivery is over: the lifecycle lock is free while the host still serves.
-  EXPECT_NO_THROW(FinderConversion::LifecycleLock::acquire(sandbox.root()));
+  EXPECT_NO_THROW(static_cast<void>(FinderConversion::LifecycleLock::acquire(sandbox.root())));
   EXPECT_EQ(runningHosts().size(), 1u);
 
   // Once the host is done it is gone entirely: reaped, not a zombie.
