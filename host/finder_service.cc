@@ -4,11 +4,11 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
-#include <nlohmann/json.hpp>
 #include <system_error>
 #include <thread>
 
 #include "exchange/constants.h"
+#include "exchange/json_form.h"
 #include "exchange/record_files.h"
 #include "host/request_handling.h"
 #include "platform/core/files.h"
@@ -56,9 +56,11 @@ std::optional<TakenRequest> takeNextRequest(const fs::path& root) {
 }
 
 void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& arguments) {
-  nlohmann::json sign = {{"pid", platform::processId()}, {"arguments", arguments}};
+  const FinderConversion::jsonForm::Json sign = {{"pid", platform::processId()},
+                                                 {"arguments", arguments}};
   FinderConversion::prepare(root);
-  FinderConversion::writeDocument(sign.dump(), root / FinderConversion::names::packagedInbox);
+  FinderConversion::writeDocument(FinderConversion::jsonForm::dumpDocument(sign),
+                                  root / FinderConversion::names::packagedInbox);
 }
 
 }  // namespace
