@@ -12,7 +12,8 @@ void validate(const Request& request) {
   }
   if (request.inputs.empty() || request.inputs.size() > 16) throw selection();
   for (const Input& input : request.inputs) {
-    if (!input.url.isLocalFile()) throw failure(std::string(localitySentence));
+    // A file location is absolute: "file:t.wav" names no file anyone could find.
+    if (!input.url.filePath()) throw failure(std::string(localitySentence));
   }
 }
 

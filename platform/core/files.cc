@@ -151,7 +151,10 @@ ItemKind resolvedItemKind(const std::filesystem::path& path) {
 
 void createDirectories(const std::filesystem::path& path, unsigned mode) {
   std::filesystem::path prefix;
-  const auto last = std::prev(path.end());
+  // The last component that names something: "a/b/" ends in an empty one, and "b" must still
+  // turn out to be a directory.
+  auto last = std::prev(path.end());
+  while (last != path.begin() && last->empty()) --last;
   for (auto component = path.begin(); component != path.end(); ++component) {
     prefix /= *component;
     if (component->empty() || *component == "/" || *component == "." || *component == "..") {

@@ -103,6 +103,8 @@ TEST(PrepareTest, CreatesPrivateParentsAndLeavesExistingOnes) {
 
   writeText(dir / "file", "x");
   EXPECT_ERRNO(prepare(dir / "file"), EEXIST);
+  // A trailing "/" asks for a directory all the same.
+  EXPECT_ERRNO(prepare((dir / "file").native() + "/"), EEXIST);
 }
 
 TEST(SameFileTest, DeviceAndInodeDecide) {

@@ -229,6 +229,11 @@ TEST(ValidateTest, TestsInOrderWithTwoSentences) {
       {"LOCALHOST",
        {1, Uuid::random(), "wav", {{url("file://LOCALHOST/a.wav"), std::nullopt}}},
        locality},
+      {"relative file URL", {1, Uuid::random(), "wav", {{url("file:t.wav"), std::nullopt}}},
+       locality},
+      {"relative after an authority",
+       {1, Uuid::random(), "wav", {{url("file://localhost"), std::nullopt}}},
+       locality},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
