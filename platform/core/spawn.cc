@@ -133,7 +133,11 @@ class SpawnRequest {
     for (const std::string& name : options_.unset) variables.erase(name);
     std::vector<std::string> result;
     result.reserve(variables.size());
-    for (const auto& [name, value] : variables) result.push_back(name + "=" + value);
+    for (const auto& [name, value] : variables) {
+      std::string& entry = result.emplace_back(name);
+      entry += '=';
+      entry += value;
+    }
     return result;
   }
 
