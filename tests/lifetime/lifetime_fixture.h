@@ -21,9 +21,9 @@ using State = FinderProviderLifetime::State;
 using platform::ChildProcess;
 
 // spawnChild starts arguments[0] (a path) with standard output and error into `output`.
-// Unlike every other child, it inherits all of this process's descriptors: the lifetime suite
-// proves with it that the lock and state files are close-on-exec, as they must be for the
-// hosts a provider launches.
+// Unlike the children the system starts, it inherits all of this process's descriptors: the
+// lifetime suite proves with it that the lock and state files are close-on-exec, as they must
+// be for the hosts a provider launches.
 ChildProcess spawnChild(const std::vector<std::string>& arguments,
                         const std::filesystem::path& output);
 
