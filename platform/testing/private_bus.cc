@@ -1,21 +1,18 @@
 #include "platform/testing/private_bus.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <type_traits>
 
+#include "platform/core/descriptor.h"
 #include "platform/core/error.h"
 #include "platform/core/services_names.h"
-
-extern char** environ;  // NOLINT: passed on to the daemon
 
 namespace platform::testing {
 namespace {
@@ -112,28 +109,18 @@ PrivateBus::PrivateBus(const std::filesystem::path& directory,
   const auto config = writeConfig(directory, serviceDirectory);
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC) != 0) throw errnoError(errno, "pipe");
-  posix_spawn_file_actions_t actions;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_adddup2(&actions, pipe[1], 3);  // dup2 clears close-on-exec
-  // Its complaints (such as an fd limit it may not raise) are no test's business.
-  ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  char program[] = "dbus-daemon";
-  char noFork[] = "--nofork";
-  char printAddress[] = "--print-address=3";
-  std::string configText = "--config-file=" + config.string();
-  char* argv[] = {program, configText.data(), noFork, printAddress, nullptr};
-  pid_t pid = 0;
-  const int spawned = ::posix_spawnp(&pid, program, &actions, nullptr, argv, environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::close(pipe[1]);
-  if (spawned != 0) {
-    ::close(pipe[0]);
-    throw errnoError(spawned, program);
-  }
-  pid_ = pid;
-  address_ = readAddress(pipe[0]);
-  ::close(pipe[0]);
+  const Descriptor readEnd(pipe[0]);
+  Descriptor writeEnd(pipe[1]);
+  SpawnOptions options;
+  options.arguments = {"dbus-daemon", "--config-file=" + config.string(), "--nofork",
+                       "--print-address=3"};
+  options.searchPath = true;
+  options.passed = {{3, writeEnd.get()}};
+  // Its complaints (such as an fd limit it may not raise) are no test's business: all its
+  // streams stay on /dev/null.
+  daemon_ = ChildProcess::spawn(options);
+  writeEnd.reset();  // so that the read sees the end when the daemon exits first
+  address_ = readAddress(readEnd.get());
   if (address_.empty()) {
     stop();
     throw Error(std::string(kLaunchDomain), 1, "dbus-daemon did not start");
@@ -145,12 +132,12 @@ PrivateBus::~PrivateBus() {
 }
 
 void PrivateBus::stop() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGTERM);
-  int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  if (daemon_.exitStatus() || daemon_.pid() < 0) return;
+  daemon_.sendSignal(SIGTERM);
+  try {
+    daemon_.wait();
+  } catch (const Error&) {  // NOLINT(bugprone-empty-catch): already reaped, nothing is left
   }
-  pid_ = -1;
 }
 
 void PrivateBus::useAsSessionBus() const {

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/core/spawn.h"
 #include "platform/desktop/desktop.h"
 
 struct sd_bus;
@@ -32,7 +33,7 @@ class PrivateBus {
  private:
   void stop();
 
-  int pid_ = -1;
+  ChildProcess daemon_;
   std::string address_;
 };
 

@@ -11,7 +11,6 @@
 
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
-#include "platform/core/uuid.h"
 
 namespace e2e {
 namespace {
@@ -43,8 +42,14 @@ std::vector<int> processesRunningFrom(const fs::path& directory) {
 
 }  // namespace
 
+std::string Program::output() const {
+  return readText(outputFile);
+}
+std::string Program::errors() const {
+  return readText(errorsFile);
+}
+
 void EndToEnd::SetUp() {
-  directory_ = fs::temp_directory_path() / ("tonebrook-e2e-" + platform::Uuid::random().text());
   fs::create_directories(home());
   fs::copy(fs::path(TONEBROOK_BUILD_DIR) / "Tonebrook.app", hostBundle(),
            fs::copy_options::recursive);
@@ -62,13 +67,11 @@ void EndToEnd::TearDown() {
   }
   // Hosts launched from this test's copies linger a moment after their work; they would write
   // into the directory again after it is removed.
-  const std::vector<int> hosts = processesRunningFrom(directory_);
+  const std::vector<int> hosts = processesRunningFrom(directory_.path());
   for (int pid : hosts) platform::testing::sendSignal(pid, kSignalKill);
   waitFor([&] { return std::none_of(hosts.begin(), hosts.end(), platform::testing::processAlive); },
           2);
   bus_.reset();
-  std::error_code ignored;
-  fs::remove_all(directory_, ignored);
 }
 
 fs::path EndToEnd::stateRoot() const {
@@ -93,17 +96,19 @@ const std::string& EndToEnd::busAddress() const {
   return bus_->address();
 }
 
-std::unique_ptr<platform::testing::ChildProcess> EndToEnd::start(
-    std::vector<std::string> arguments, std::map<std::string, std::string> environment) {
+std::unique_ptr<Program> EndToEnd::start(std::vector<std::string> arguments,
+                                         std::map<std::string, std::string> environment) {
   static int counter = 0;
   const std::string name = "child-" + std::to_string(++counter);
-  return std::make_unique<platform::testing::ChildProcess>(
-      platform::testing::ChildProcess::Options{.arguments = std::move(arguments),
-                                               .environment = std::move(environment),
-                                               .unset = {},
-                                               .workingDirectory = directory_,
-                                               .output = directory_ / (name + ".out"),
-                                               .errors = directory_ / (name + ".err")});
+  const fs::path output = directory_ / (name + ".out");
+  const fs::path errors = directory_ / (name + ".err");
+  platform::SpawnOptions options;
+  options.arguments = std::move(arguments);
+  options.environment = std::move(environment);
+  options.workingDirectory = directory_.path();
+  options.output = platform::StreamTarget::toFile(output);
+  options.errors = platform::StreamTarget::toFile(errors);
+  return std::make_unique<Program>(Program{platform::ChildProcess::spawn(options), output, errors});
 }
 
 EndToEnd::RunResult EndToEnd::run(std::vector<std::string> arguments, double timeoutSeconds,

@@ -10,12 +10,27 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing/child_process.h"
+#include "platform/core/spawn.h"
 #include "platform/testing/private_bus.h"
+#include "platform/testing/processes.h"
+#include "support/temp_directory.h"
 
 namespace e2e {
 
 namespace fs = std::filesystem;
+
+// Program is a child started by EndToEnd::start, with the files its standard output and error
+// go to.
+struct Program {
+  platform::ChildProcess process;
+  fs::path outputFile;
+  fs::path errorsFile;
+
+  int pid() const noexcept { return process.pid(); }
+  std::optional<int> waitFor(platform::Seconds timeout) { return process.waitFor(timeout); }
+  std::string output() const;  // what it wrote to standard output so far
+  std::string errors() const;  // what it wrote to standard error so far
+};
 
 // EndToEnd gives each test a private home in a fresh temporary directory, its own copy of the
 // built host (so that hosts of tests running in parallel are never "the bound copy running"),
@@ -37,16 +52,16 @@ class EndToEnd : public ::testing::Test {
   fs::path hostBundle() const { return directory_ / "Tonebrook.app"; }
   fs::path builtPackage() const;
   fs::path client() const { return home() / ".local/bin/tonebrook-services"; }
-  fs::path directory() const { return directory_; }
+  fs::path directory() const { return directory_.path(); }
 
   // startBus starts the private session bus; later children use it.
   void startBus();
   const std::string& busAddress() const;
 
-  // start runs a program with the private home and bus in its environment.
-  // `environment` is set on top of the test's own.
-  std::unique_ptr<platform::testing::ChildProcess> start(
-      std::vector<std::string> arguments, std::map<std::string, std::string> environment = {});
+  // start runs a program with the private home and bus in its environment, in the test's
+  // directory, standard input on /dev/null. `environment` is set on top of the test's own.
+  std::unique_ptr<Program> start(std::vector<std::string> arguments,
+                                 std::map<std::string, std::string> environment = {});
   // RunResult: exit status (nullopt: still running after the timeout) and standard error.
   struct RunResult {
     std::optional<int> status;
@@ -71,7 +86,8 @@ class EndToEnd : public ::testing::Test {
   static bool waitFor(const std::function<bool()>& condition, double seconds);
 
  private:
-  fs::path directory_;
+  // Removed after TearDown, which first ends every process that could still write into it.
+  test_support::TempDirectory directory_{"tonebrook-e2e"};
   std::unique_ptr<platform::testing::PrivateBus> bus_;
   std::vector<int> providers_;  // providers seen, ended at tear-down
 };

@@ -50,7 +50,7 @@ class LiveVerification : public EndToEnd {
     return reply;
   }
 
-  std::unique_ptr<platform::testing::ChildProcess> provider_;
+  std::unique_ptr<Program> provider_;
 };
 
 TEST_F(LiveVerification, ServesACallThroughTheBus) {

@@ -9,7 +9,7 @@
 #include "exchange/record_files.h"
 #include "platform/core/files.h"
 #include "platform/testing/fake_desktop.h"
-#include "platform/core/uuid.h"
+#include "support/temp_directory.h"
 
 namespace {
 
@@ -22,14 +22,11 @@ using platform::testing::FakeDesktop;
 class StartUp : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = fs::temp_directory_path() / ("start-up-" + platform::Uuid::random().text());
-    fs::create_directories(directory_);
     executable_ = directory_ / "TonebrookQuickConversion";
     fs::copy_file("/bin/true", executable_);
     root_ = directory_ / "root";
     desktop_.setRunLimit(Seconds(2));
   }
-  void TearDown() override { fs::remove_all(directory_); }
 
   int startUp(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), executable_.string());
@@ -39,7 +36,8 @@ class StartUp : public ::testing::Test {
                            .exit = [this](int status) { exits_.push_back(status); }});
   }
 
-  fs::path directory_;
+  test_support::TempDirectory temporary_{"start-up"};
+  fs::path directory_ = temporary_.path();
   fs::path executable_;
   fs::path root_;
   FakeDesktop desktop_;

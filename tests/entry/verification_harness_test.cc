@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "platform/testing/fake_desktop.h"
-#include "platform/core/uuid.h"
+#include "support/temp_directory.h"
 
 namespace {
 
@@ -37,10 +37,10 @@ struct ExitRecord {
 class Harness : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("harness-" + platform::Uuid::random().text());
-    fs::create_directories(root_);
+    temporary_.emplace("harness");
+    root_ = temporary_->path();
   }
-  void TearDown() override { fs::remove_all(root_); }
+  void TearDown() override { temporary_.reset(); }
 
   std::shared_ptr<platform::Timer> runHarness(std::vector<std::string> files = {"/m/a.wav"}) {
     std::vector<std::string> args{"/bin/provider", "--verify-provider", root_.string(), "mp3"};
@@ -70,6 +70,7 @@ class Harness : public ::testing::Test {
 
   FakeDesktop desktop_;
   RecordingProvider provider_;
+  std::optional<test_support::TempDirectory> temporary_;  // a fresh one for each SetUp
   fs::path root_;
   std::string errors_;
   std::vector<ExitRecord> exits_;

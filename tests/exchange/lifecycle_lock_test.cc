@@ -1,12 +1,18 @@
 // The lifecycle lock with real flock, a second process and a launched child.
 #include <gtest/gtest.h>
 
+<<<<<<< HEAD
 #include <cstdlib>
 #include <optional>
+=======
+>>>>>>> h1
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "exchange/record_files.h"
+#include "platform/core/spawn.h"
 #include "support/test_support.h"
 
 namespace test_support {
@@ -17,10 +23,10 @@ using namespace FinderConversion;
 const std::string kHeld = "Another Tonebrook is changing the add-on. Try again shortly.";
 const std::string kUnopenable = "The add-on lock cannot be opened.";
 
-// runInBackground starts a shell command without waiting for it.
-void runInBackground(const std::string& command) {
-  const std::string line = "(" + command + ") >/dev/null 2>&1 &";
-  ASSERT_EQ(std::system(line.c_str()), 0);  // NOLINT(cert-env33-c): a fixed test command
+platform::SpawnOptions program(std::vector<std::string> arguments) {
+  platform::SpawnOptions options;
+  options.arguments = std::move(arguments);
+  return options;
 }
 
 TEST(WithLockTest, CreatesTheRootAndAnEmptyPrivateLockFile) {
@@ -66,7 +72,8 @@ TEST(WithLockTest, NestedUseIsRefusedAndTheLockIsReleasedOnEveryWayOut) {
 
 TEST(WithLockTest, AnotherProcessHoldingTheLockRefusesAtOnce) {
   TempDirectory dir;
-  runInBackground(std::string("'") + EXCHANGE_LOCK_HOLDER + "' '" + dir.path().string() + "'");
+  platform::ChildProcess holder =
+      platform::ChildProcess::spawn(program({EXCHANGE_LOCK_HOLDER, dir.path().string()}));
   ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(dir / "holding"); }));
 
   bool ran = false;
@@ -85,16 +92,20 @@ TEST(WithLockTest, AnotherProcessHoldingTheLockRefusesAtOnce) {
     }
   }));
   EXPECT_TRUE(ran);
+  EXPECT_EQ(holder.waitFor(std::chrono::seconds(10)), 0) << "it held the lock";
 }
 
 TEST(WithLockTest, AProgramStartedUnderTheLockDoesNotInheritItsDescriptor) {
   // The host is launched during a delivery; an inherited descriptor would carry the flock into
-  // it. The shell lists its own open descriptors, all inherited from this process.
+  // it. The shell lists its own open descriptors, all inherited from this process: only
+  // close-on-exec may keep the lock out, so this child keeps what it inherits.
   TempDirectory dir;
   const std::filesystem::path listing = dir / "descriptors.txt";
   withLock(dir / "state", [&] {
-    const std::string command = "ls -l /proc/$$/fd > '" + listing.string() + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);  // NOLINT(cert-env33-c): a fixed test command
+    platform::SpawnOptions options = program({"/bin/sh", "-c", "ls -l /proc/$$/fd"});
+    options.output = platform::StreamTarget::toFile(listing);
+    options.closeInheritedDescriptors = false;
+    ASSERT_EQ(platform::ChildProcess::spawn(options).wait(), 0);
   });
   const std::string descriptors = readText(listing);
   EXPECT_NE(descriptors.find("descriptors.txt"), std::string::npos) << descriptors;

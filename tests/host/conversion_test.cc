@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "platform/core/uuid.h"
+#include "support/temp_directory.h"
 #include "tests/host/wav.h"
 
 namespace {
@@ -14,16 +14,12 @@ using host_test::writeSilentWav;
 
 class ScratchDirectory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = fs::temp_directory_path() / ("host-conversion-" + platform::Uuid::random().text());
-    fs::create_directories(directory_);
-  }
-  void TearDown() override { fs::remove_all(directory_); }
   fs::path touch(const std::string& name) {
     std::ofstream(directory_ / name) << "x";
     return directory_ / name;
   }
-  fs::path directory_;
+  test_support::TempDirectory temporary_{"host-conversion"};
+  fs::path directory_ = temporary_.path();
 };
 
 using FreeOutputLocation = ScratchDirectory;

@@ -10,6 +10,7 @@
 #include "exchange/records.h"
 #include "host/conversion.h"
 #include "host/finder_service.h"
+#include "support/temp_directory.h"
 #include "tests/host/wav.h"
 
 namespace {
@@ -21,11 +22,9 @@ using FinderConversion::Request;
 class FinderServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    directory_ = fs::temp_directory_path() / ("host-service-" + platform::Uuid::random().text());
     fs::create_directories(directory_ / "Music");
     root_ = directory_ / "state";
   }
-  void TearDown() override { fs::remove_all(directory_); }
 
   Request queue(const std::vector<fs::path>& inputs, std::string format = "flac") {
     Request request;
@@ -49,7 +48,8 @@ class FinderServiceTest : public ::testing::Test {
 
   bool queueIsEmpty() { return fs::is_empty(FinderConversion::requests(root_)); }
 
-  fs::path directory_;
+  test_support::TempDirectory temporary_{"host-service"};
+  fs::path directory_ = temporary_.path();
   fs::path root_;
 };
 
@@ -109,8 +109,8 @@ TEST_F(FinderServiceTest, AnswersAtOnceThenReportsEachJob) {
   Acknowledgement last = answerTo(request.id);
   EXPECT_EQ(last.states.at(first.jobs[1].text()), "failed");
   EXPECT_TRUE(last.terminal);
-  EXPECT_EQ(last.outputs, std::vector<platform::Url>{platform::Url::fromFilePath(
-                              directory_ / "Music" / "good.ogg")});
+  EXPECT_EQ(last.outputs, std::vector<platform::Url>{
+                              platform::Url::fromFilePath(directory_ / "Music" / "good.ogg")});
 }
 
 TEST_F(FinderServiceTest, RefusesWhatItCannotTake) {

@@ -87,7 +87,7 @@ TEST_F(LifetimeTest, OnlyOneProcessHoldsTheLockUntilItsHolderEnds) {
 
 TEST_F(LifetimeTest, ChildProcessesDoNotInheritTheLock) {
   std::optional<Lifetime> lifetime(std::in_place, root, executable);
-  ChildProcess child = ChildProcess::spawn({"/bin/sleep", "30"}, directory / "sleep.txt");
+  ChildProcess child = spawnChild({"/bin/sleep", "30"}, directory / "sleep.txt");
   lifetime.reset();
   EXPECT_TRUE(lockIsFree(root)) << "a child still holds the provider lock";
 }

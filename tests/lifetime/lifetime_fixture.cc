@@ -51,19 +51,22 @@ bool lockIsFree(const std::filesystem::path& root) {
   return true;
 }
 
+ChildProcess spawnChild(const std::vector<std::string>& arguments,
+                        const std::filesystem::path& output) {
+  platform::SpawnOptions options;
+  options.arguments = arguments;
+  options.output = platform::StreamTarget::toFile(output);
+  options.errors = platform::StreamTarget::sameAsOutput();
+  // Left open on purpose: a descriptor of ours without close-on-exec must show up in the child.
+  options.closeInheritedDescriptors = false;
+  return ChildProcess::spawn(options);
+}
+
 void LifetimeTest::SetUp() {
-  directory =
-      std::filesystem::temp_directory_path() / ("lifetime-test-" + platform::Uuid::random().text());
-  std::filesystem::create_directories(directory);
   root = directory / "Application Support" / "FinderConversion";
   executable = directory / "TonebrookQuickConversion";
   executableBytes = std::string(64 * 1024, 'x') + platform::Uuid::random().text();
   writeFile(executable, executableBytes);
-}
-
-void LifetimeTest::TearDown() {
-  std::error_code ignored;
-  std::filesystem::remove_all(directory, ignored);
 }
 
 ChildProcess LifetimeTest::startProvider(const std::filesystem::path& busyWhile) {
@@ -72,7 +75,7 @@ ChildProcess LifetimeTest::startProvider(const std::filesystem::path& busyWhile)
     arguments.push_back("--busy-while");
     arguments.push_back(busyWhile.string());
   }
-  return ChildProcess::spawn(arguments, directory / "provider-output.txt");
+  return spawnChild(arguments, directory / "provider-output.txt");
 }
 
 State LifetimeTest::waitForState(int pid, std::chrono::milliseconds timeout) {

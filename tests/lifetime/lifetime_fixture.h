@@ -8,15 +8,24 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "lifetime/finder_provider_lifetime.h"
 #include "platform/core/error.h"
-#include "platform/testing/lifetime_test_support.h"
+#include "platform/core/spawn.h"
+#include "support/temp_directory.h"
 
 namespace lifetime_testing {
 
 using State = FinderProviderLifetime::State;
-using platform::testing::ChildProcess;
+using platform::ChildProcess;
+
+// spawnChild starts arguments[0] (a path) with standard output and error into `output`.
+// Unlike the children the system starts, it inherits all of this process's descriptors: the
+// lifetime suite proves with it that the lock and state files are close-on-exec, as they must
+// be for the hosts a provider launches.
+ChildProcess spawnChild(const std::vector<std::string>& arguments,
+                        const std::filesystem::path& output);
 
 std::string readFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, std::string_view bytes);
@@ -38,7 +47,6 @@ bool lockIsFree(const std::filesystem::path& root);
 class LifetimeTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
 
   std::filesystem::path statePath() const { return root / "provider-state.json"; }
   std::filesystem::path retirePath() const { return root / "provider-retire.json"; }
@@ -51,7 +59,8 @@ class LifetimeTest : public ::testing::Test {
   State waitForState(int pid, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   std::string providerOutput() const { return readFile(directory / "provider-output.txt"); }
 
-  std::filesystem::path directory;
+  test_support::TempDirectory temporary{"lifetime-test"};
+  std::filesystem::path directory = temporary.path();
   std::filesystem::path root;
   std::filesystem::path executable;
   std::string executableBytes;

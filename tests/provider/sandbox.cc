@@ -77,7 +77,7 @@ void makeHostBundle(const fs::path& bundle, const std::string& identifier,
 }
 
 Sandbox::Sandbox(const fs::path& hostExecutableSource, RootPlace rootPlace)
-    : directory_(fs::temp_directory_path() / ("provider-" + platform::Uuid::random().text())),
+    : directory_(temporary_.path()),
       root_(rootPlace == RootPlace::own
                 ? directory_ / "state"
                 : directory_ / "Library/Application Support/Tonebrook/FinderConversion"),
@@ -90,11 +90,6 @@ Sandbox::Sandbox(const fs::path& hostExecutableSource, RootPlace rootPlace)
   writeText(providerExecutable(), "provider build 1");
   FinderConversion::prepare(root_);
   writeReceipt(receipt());
-}
-
-Sandbox::~Sandbox() {
-  std::error_code ignored;
-  fs::remove_all(directory_, ignored);
 }
 
 fs::path Sandbox::providerExecutable() const {

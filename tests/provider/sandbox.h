@@ -8,6 +8,7 @@
 
 #include "exchange/records.h"
 #include "platform/desktop/desktop.h"
+#include "support/temp_directory.h"
 
 namespace provider_test {
 
@@ -25,7 +26,6 @@ class Sandbox {
                    RootPlace rootPlace = RootPlace::own);
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
-  ~Sandbox();
 
   const std::filesystem::path& directory() const { return directory_; }
   const std::filesystem::path& root() const { return root_; }
@@ -49,6 +49,7 @@ class Sandbox {
   std::optional<std::string> providerError() const;
 
  private:
+  test_support::TempDirectory temporary_{"provider"};  // removed with everything in it
   std::filesystem::path directory_;
   std::filesystem::path root_;
   std::filesystem::path addOn_;

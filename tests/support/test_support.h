@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/core/error.h"
+#include "platform/core/spawn.h"
 #include "platform/core/uuid.h"
 #include "support/temp_directory.h"
 
@@ -45,8 +46,10 @@ inline fs::perms permissions(const fs::path& path) {
 }
 
 inline void makeFifo(const fs::path& path) {
-  const std::string command = "mkfifo '" + path.string() + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);  // NOLINT(cert-env33-c): a fixed test command
+  platform::SpawnOptions options;
+  options.arguments = {"mkfifo", path.string()};
+  options.searchPath = true;
+  ASSERT_EQ(platform::ChildProcess::spawn(options).wait(), 0);
 }
 
 // waitUntil polls `condition` for up to five seconds.
