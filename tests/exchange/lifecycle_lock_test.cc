@@ -1,11 +1,7 @@
 // The lifecycle lock with real flock, a second process and a launched child.
 #include <gtest/gtest.h>
 
-<<<<<<< HEAD
-#include <cstdlib>
 #include <optional>
-=======
->>>>>>> h1
 #include <stdexcept>
 #include <string>
 #include <utility>
