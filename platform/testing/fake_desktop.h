@@ -10,6 +10,7 @@
 
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/posted_work.h"
+#include "platform/desktop/timer_schedule.h"
 
 namespace platform::testing {
 
@@ -124,8 +125,8 @@ class FakeDesktop final : public Desktop {
   void fireNextEvent();
 
   MonotonicTime now_ = kStart;
-  std::uint64_t nextOrder_ = 0;
-  std::vector<std::shared_ptr<VirtualTimer>> timers_;
+  std::uint64_t nextOrder_ = 0;  // numbers timers and completions together: ties go in order
+  TimerSchedule timers_{[this] { return now_; }};
   std::vector<ScheduledCompletion> completions_;
   std::vector<LaunchCompletion> neverCalled_;  // kept alive, as a stuck launch would keep them
   PostedWork posted_;
