@@ -82,7 +82,7 @@ class LinuxDesktop final : public Desktop {
   std::vector<std::string> arguments_;
   RunLoop loop_;
   ServicesBus bus_{loop_};  // after loop_: it leaves the loop before the loop goes
-  std::map<std::string, Pasteboard> pasteboards_;
+  std::map<std::string, InProcessPasteboard> pasteboards_;
 };
 
 std::filesystem::path LinuxDesktop::mainBundleURL() {

@@ -145,7 +145,7 @@ class FakeDesktop final : public Desktop {
   Seconds runLimit_{3600};
   ServicesProvider* servicesProvider_ = nullptr;
   std::vector<std::string> portNames_;
-  std::map<std::string, Pasteboard> pasteboards_;
+  std::map<std::string, InProcessPasteboard> pasteboards_;
 };
 
 }  // namespace platform::testing
