@@ -8,6 +8,7 @@
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
+#include "platform/core/file_operations.h"
 #include "platform/core/files.h"
 
 namespace provider {
@@ -56,7 +57,7 @@ bool isCompatibleHost(platform::Desktop& desktop, const Receipt& receipt,
                       const std::filesystem::path& application) {
   std::optional<platform::Bundle> bundle = desktop.openBundle(application);
   if (!bundle || bundle->identifier() != receipt.appBundleID) return false;
-  if (!desktop.isExecutableFile(application / hostExecutable)) return false;
+  if (!platform::isExecutableRegularFile(application / hostExecutable)) return false;
   std::optional<std::string> protocol = readWhole(application / hostProtocolFile);
   return protocol && speaksProtocol(*protocol);
 }

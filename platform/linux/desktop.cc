@@ -1,13 +1,13 @@
+#include "platform/desktop/desktop.h"
+
 #include <cstdlib>
 #include <map>
 #include <system_error>
 
 #include "platform/core/bookmark.h"
-#include "platform/desktop/desktop.h"
-#include "platform/core/file_operations.h"
 #include "platform/linux/launch.h"
-#include "platform/linux/running_applications.h"
 #include "platform/linux/run_loop.h"
+#include "platform/linux/running_applications.h"
 #include "platform/linux/services_bus.h"
 
 namespace platform {
@@ -60,14 +60,6 @@ class LinuxDesktop final : public Desktop {
     launchApplication(application, configuration, std::move(completion));
   }
 
-  bool fileExists(const std::filesystem::path& path) override { return itemExists(path); }
-  bool isExecutableFile(const std::filesystem::path& path) override {
-    return isExecutableRegularFile(path);
-  }
-  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override {
-    moveItemWithoutReplacing(from, to);
-  }
-
   std::vector<std::string> arguments() override { return arguments_; }
 
   void setServicesProvider(ServicesProvider& provider) override {
@@ -94,7 +86,7 @@ std::filesystem::path LinuxDesktop::mainBundleURL() {
 
 }  // namespace
 
-std::unique_ptr<Desktop> makeLinuxDesktop(int argc, char** argv) {
+std::unique_ptr<Desktop> makeDesktop(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i]);  // NOLINT: C's argv
   return std::make_unique<LinuxDesktop>(std::move(arguments));

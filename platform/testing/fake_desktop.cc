@@ -138,18 +138,6 @@ void FakeDesktop::openApplication(const std::filesystem::path& application,
   completions_.push_back({now_ + outcome.after, nextOrder_++, std::move(call)});
 }
 
-bool FakeDesktop::fileExists(const std::filesystem::path& path) {
-  return itemExists(path);
-}
-
-bool FakeDesktop::isExecutableFile(const std::filesystem::path& path) {
-  return isExecutableRegularFile(path);
-}
-
-void FakeDesktop::moveItem(const std::filesystem::path& from, const std::filesystem::path& to) {
-  moveItemWithoutReplacing(from, to);
-}
-
 void FakeDesktop::setServicesProvider(ServicesProvider& provider) {
   servicesProvider_ = &provider;
   if (auto bundle = Bundle::open(mainBundleURL_)) {

@@ -106,15 +106,11 @@ class FakeDesktop final : public Desktop {
   void openApplication(const std::filesystem::path& application,
                        const OpenConfiguration& configuration,
                        LaunchCompletion completion) override;
-  bool fileExists(const std::filesystem::path& path) override;
-  bool isExecutableFile(const std::filesystem::path& path) override;
-  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
   std::vector<std::string> arguments() override { return arguments_; }
   void setServicesProvider(ServicesProvider& provider) override;
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override;
 
  private:
-  class VirtualTimer;
   struct ScheduledCompletion {
     MonotonicTime at;
     std::uint64_t order;

@@ -52,13 +52,6 @@ class AddOnDesktop final : public platform::Desktop {
                        platform::LaunchCompletion completion) override {
     real_->openApplication(application, configuration, std::move(completion));
   }
-  bool fileExists(const std::filesystem::path& path) override { return real_->fileExists(path); }
-  bool isExecutableFile(const std::filesystem::path& path) override {
-    return real_->isExecutableFile(path);
-  }
-  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override {
-    real_->moveItem(from, to);
-  }
   std::vector<std::string> arguments() override { return arguments_; }
   void setServicesProvider(platform::ServicesProvider& provider) override {
     real_->setServicesProvider(provider);
