@@ -78,7 +78,7 @@ bool speaksProtocol(std::string_view document) {
 Installation checkInstallation(platform::Desktop& desktop, const std::filesystem::path& root) {
   Receipt receipt = checkReceipt(root);
   checkAddOn(desktop, receipt);
-  std::filesystem::path application = FinderConversion::boundApp(receipt);
+  std::filesystem::path application = FinderConversion::boundApp(receipt, desktop.bookmarks());
   if (!isCompatibleHost(desktop, receipt, application)) {
     throw failure(std::string(hostIncompatibleSentence));
   }

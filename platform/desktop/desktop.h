@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/bookmarks.h"
 #include "platform/core/error.h"
 #include "platform/core/url.h"
 #include "platform/desktop/bundle.h"
@@ -100,7 +101,8 @@ class Desktop {
   // Security-scoped access and bookmarks.
   virtual bool startAccessingSecurityScopedResource(const Url& location) = 0;
   virtual void stopAccessingSecurityScopedResource(const Url& location) = 0;
-  virtual std::vector<std::uint8_t> bookmarkData(const Url& location) = 0;  // throws Error
+  // bookmarks makes bookmark data and resolves it; data is resolved by the desktop that made it.
+  virtual const Bookmarks& bookmarks() = 0;
 
   // Applications.
   virtual std::vector<RunningApplication> runningApplications(

@@ -4,7 +4,7 @@
 #include <map>
 #include <system_error>
 
-#include "platform/core/bookmark.h"
+#include "platform/linux/bookmark.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/running_applications.h"
@@ -47,9 +47,7 @@ class LinuxDesktop final : public Desktop {
 
   bool startAccessingSecurityScopedResource(const Url&) override { return false; }
   void stopAccessingSecurityScopedResource(const Url&) override {}
-  std::vector<std::uint8_t> bookmarkData(const Url& location) override {
-    return makeBookmark(location);
-  }
+  const Bookmarks& bookmarks() override { return bookmarks_; }
 
   std::vector<RunningApplication> runningApplications(const std::string& identifier) override {
     return runningApplicationsWithIdentifier(identifier);
@@ -75,6 +73,7 @@ class LinuxDesktop final : public Desktop {
   RunLoop loop_;
   ServicesBus bus_{loop_};  // after loop_: it leaves the loop before the loop goes
   std::map<std::string, InProcessPasteboard> pasteboards_;
+  FormatOneBookmarks bookmarks_;
 };
 
 std::filesystem::path LinuxDesktop::mainBundleURL() {

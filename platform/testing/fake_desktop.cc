@@ -4,8 +4,6 @@
 #include <thread>
 #include <utility>
 
-#include "platform/core/bookmark.h"
-
 namespace platform::testing {
 
 FakeDesktop::FakeDesktop() = default;
@@ -96,10 +94,6 @@ bool FakeDesktop::startAccessingSecurityScopedResource(const Url& location) {
 
 void FakeDesktop::stopAccessingSecurityScopedResource(const Url& location) {
   accessLog_.push_back("stop " + location.text());
-}
-
-std::vector<std::uint8_t> FakeDesktop::bookmarkData(const Url& location) {
-  return makeBookmark(location);
 }
 
 void FakeDesktop::setRunningApplications(const std::string& identifier,

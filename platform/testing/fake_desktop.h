@@ -11,6 +11,7 @@
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/posted_work.h"
 #include "platform/desktop/timer_schedule.h"
+#include "platform/linux/bookmark.h"
 
 namespace platform::testing {
 
@@ -48,7 +49,7 @@ struct LaunchRecord {
 // FakeDesktop is the Desktop double: a virtual clock (runUntil jumps through due timers and
 // scripted completions in date order and returns at once), scripted running applications and
 // launch outcomes, a log of launches and terminate requests, settable arguments and main bundle.
-// Bundles, bookmarks, file tests and moves are the real code on real files; pasteboards are
+// Bundles and bookmarks are the Linux backend's code on real files; pasteboards are
 // in-process as in the real desktop. Completion handlers run on a thread of their own that the
 // double joins before going on, so their effects are in place when runUntil continues.
 // post() may be called from any thread; everything else from the test's thread.
@@ -101,7 +102,7 @@ class FakeDesktop final : public Desktop {
   Pasteboard& pasteboard(const std::string& name) override { return pasteboards_[name]; }
   bool startAccessingSecurityScopedResource(const Url& location) override;
   void stopAccessingSecurityScopedResource(const Url& location) override;
-  std::vector<std::uint8_t> bookmarkData(const Url& location) override;
+  const Bookmarks& bookmarks() override { return bookmarks_; }
   std::vector<RunningApplication> runningApplications(const std::string& identifier) override;
   void openApplication(const std::filesystem::path& application,
                        const OpenConfiguration& configuration,
@@ -142,6 +143,7 @@ class FakeDesktop final : public Desktop {
   ServicesProvider* servicesProvider_ = nullptr;
   std::vector<std::string> portNames_;
   std::map<std::string, InProcessPasteboard> pasteboards_;
+  FormatOneBookmarks bookmarks_;
 };
 
 }  // namespace platform::testing

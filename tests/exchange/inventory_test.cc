@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/core/bookmark.h"
+#include "platform/linux/bookmark.h"
 #include "support/test_support.h"
 
 namespace test_support {
@@ -166,6 +166,7 @@ TEST(MatchesInventoryTest, OptionalForm) {
 }
 
 TEST(BoundAppTest, AppPathFirstThenTheBookmark) {
+  const platform::FormatOneBookmarks bookmarks;
   TempDirectory dir;
   std::filesystem::create_directory(dir / "Tonebrook.app");
   std::filesystem::create_directory(dir / "Moved.app");
@@ -173,16 +174,16 @@ TEST(BoundAppTest, AppPathFirstThenTheBookmark) {
   receipt.appBookmark = platform::makeBookmark(Url::fromFilePath(dir / "Moved.app"));
 
   receipt.appPath = Url::fromFilePath(dir / "Tonebrook.app");
-  EXPECT_EQ(boundApp(receipt), dir / "Tonebrook.app");
+  EXPECT_EQ(boundApp(receipt, bookmarks), dir / "Tonebrook.app");
   receipt.appPath = Url::fromFilePath(dir / "Gone.app");
-  EXPECT_EQ(boundApp(receipt), dir / "Moved.app");
+  EXPECT_EQ(boundApp(receipt, bookmarks), dir / "Moved.app");
   receipt.appPath.reset();
-  EXPECT_EQ(boundApp(receipt), dir / "Moved.app");
+  EXPECT_EQ(boundApp(receipt, bookmarks), dir / "Moved.app");
 
   std::filesystem::remove(dir / "Moved.app");
-  EXPECT_ERROR_DOMAIN(boundApp(receipt), platform::kBookmarkDomain);
+  EXPECT_ERROR_DOMAIN(boundApp(receipt, bookmarks), platform::kBookmarkDomain);
   receipt.appBookmark = {};
-  EXPECT_ERROR_DOMAIN(boundApp(receipt), platform::kBookmarkDomain);
+  EXPECT_ERROR_DOMAIN(boundApp(receipt, bookmarks), platform::kBookmarkDomain);
 }
 
 }  // namespace

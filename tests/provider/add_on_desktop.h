@@ -40,9 +40,7 @@ class AddOnDesktop final : public platform::Desktop {
   void stopAccessingSecurityScopedResource(const platform::Url& location) override {
     real_->stopAccessingSecurityScopedResource(location);
   }
-  std::vector<std::uint8_t> bookmarkData(const platform::Url& location) override {
-    return real_->bookmarkData(location);
-  }
+  const platform::Bookmarks& bookmarks() override { return real_->bookmarks(); }
   std::vector<platform::RunningApplication> runningApplications(
       const std::string& identifier) override {
     return real_->runningApplications(identifier);

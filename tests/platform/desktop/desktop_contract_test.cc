@@ -2,7 +2,6 @@
 // bundles, pasteboards, bookmarks and security-scoped access, all on real files.
 #include <gtest/gtest.h>
 
-#include "platform/core/bookmark.h"
 #include "platform/desktop/desktop.h"
 #include "platform/testing/fake_desktop.h"
 #include "support/temp_directory.h"
@@ -51,10 +50,10 @@ TYPED_TEST(DesktopContract, PasteboardsAreNamedAndShared) {
 }
 
 TYPED_TEST(DesktopContract, BookmarksForExistingItemsOnly) {
-  const auto data = this->desktop->bookmarkData(Url::fromFilePath(this->file));
-  EXPECT_EQ(resolveBookmark(data), Url::fromFilePath(this->file));
-  EXPECT_THROW(this->desktop->bookmarkData(Url::fromFilePath(this->directory.path() / "missing")),
-               Error);
+  const Bookmarks& bookmarks = this->desktop->bookmarks();
+  const auto data = bookmarks.make(Url::fromFilePath(this->file));
+  EXPECT_EQ(bookmarks.resolve(data), Url::fromFilePath(this->file));
+  EXPECT_THROW(bookmarks.make(Url::fromFilePath(this->directory.path() / "missing")), Error);
 }
 
 TYPED_TEST(DesktopContract, SecurityScopedAccessIsNotGranted) {
