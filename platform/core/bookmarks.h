@@ -9,8 +9,8 @@ namespace platform {
 
 // Bookmarks makes bookmark data for a location and resolves it again. What the bytes hold is
 // the desktop's own affair (each backend has its format), so data is only ever resolved by the
-// Bookmarks that made it: code that must not see the whole desktop (exchange/) is handed one.
-// Both may be called from any thread.
+// kind of Bookmarks that made it: code that must not see the whole desktop (exchange/) is
+// handed one.
 class Bookmarks {
  public:
   // make: bookmark data for an existing local file or directory; throws an Error otherwise.

@@ -95,7 +95,7 @@ class Desktop {
   // mainBundleInfoString: the main bundle's Info value under `key` when it is a string.
   virtual std::optional<std::string> mainBundleInfoString(const std::string& key) = 0;
 
-  // Pasteboards: named, in-process; the same name gives the same pasteboard.
+  // Pasteboards: named; the same name gives the same pasteboard (in-process on Linux).
   virtual Pasteboard& pasteboard(const std::string& name) = 0;
 
   // Security-scoped access and bookmarks.

@@ -47,8 +47,9 @@ struct LaunchRecord {
 };
 
 // FakeDesktop is the Desktop double: a virtual clock (runUntil jumps through due timers and
-// scripted completions in date order and returns at once), scripted running applications and
-// launch outcomes, a log of launches and terminate requests, settable arguments and main bundle.
+// scripted completions in date order and returns at once; the timers follow the real loop's
+// TimerSchedule), scripted running applications and launch outcomes, a log of launches and
+// terminate requests, settable arguments and main bundle.
 // Bundles and bookmarks are the Linux backend's code on real files; pasteboards are
 // in-process as in the real desktop. Completion handlers run on a thread of their own that the
 // double joins before going on, so their effects are in place when runUntil continues.

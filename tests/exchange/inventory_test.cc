@@ -186,5 +186,25 @@ TEST(BoundAppTest, AppPathFirstThenTheBookmark) {
   EXPECT_ERROR_DOMAIN(boundApp(receipt, bookmarks), platform::kBookmarkDomain);
 }
 
+// The bookmark bytes are the desktop's affair: boundApp hands them to the Bookmarks it is given
+// and takes the answer, whatever the bytes look like.
+TEST(BoundAppTest, TheBookmarkIsResolvedByTheGivenBookmarks) {
+  struct Reversed final : platform::Bookmarks {
+    std::vector<std::uint8_t> make(const Url& location) const override {
+      std::string text = location.text();
+      return std::vector<std::uint8_t>(text.rbegin(), text.rend());
+    }
+    Url resolve(const std::vector<std::uint8_t>& data) const override {
+      return Url::parse(std::string(data.rbegin(), data.rend())).value();
+    }
+  } reversed;
+  TempDirectory dir;
+  Receipt receipt;
+  receipt.appPath = Url::fromFilePath(dir / "Gone.app");
+  receipt.appBookmark = reversed.make(Url::fromFilePath(dir / "Elsewhere.app"));
+  EXPECT_EQ(boundApp(receipt, reversed), dir / "Elsewhere.app");
+  EXPECT_ERROR_DOMAIN(boundApp(receipt, platform::FormatOneBookmarks()), platform::kBookmarkDomain);
+}
+
 }  // namespace
 }  // namespace test_support
