@@ -3,6 +3,6 @@
 #include "platform/desktop/desktop.h"
 
 int main(int argc, char** argv) {
-  const auto desktop = platform::makeLinuxDesktop(argc, argv);
+  const auto desktop = platform::makeDesktop(argc, argv);
   return entry::startUp(*desktop, entry::realProcessExit());
 }

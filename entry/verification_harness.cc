@@ -4,6 +4,7 @@
 
 #include "entry/run_mode.h"
 #include "exchange/constants.h"
+#include "platform/core/file_operations.h"
 #include "platform/core/uuid.h"
 
 namespace entry {
@@ -43,7 +44,7 @@ std::shared_ptr<platform::Timer> runVerificationHarness(platform::Desktop& deskt
   const std::filesystem::path sign = root / FinderConversion::names::packagedInbox;
   // The sign is tested before the deadline: a sign found late still counts as success.
   return desktop.scheduleRepeatingTimer(harnessInterval, [&desktop, sign, deadline, processExit] {
-    if (desktop.fileExists(sign)) {
+    if (platform::itemExists(sign)) {
       processExit.exit(0);
     } else if (desktop.now() > deadline) {
       processExit.writeStandardError(timeoutText);

@@ -4,7 +4,6 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/core/bookmark.h"
 #include "platform/core/digest.h"
 #include "platform/core/error.h"
 #include "platform/core/files.h"
@@ -134,12 +133,12 @@ bool matchesInventory(const std::optional<Inventory>& actual,
   return matchesInventory(*actual, *expected);
 }
 
-std::filesystem::path boundApp(const Receipt& receipt) {
+std::filesystem::path boundApp(const Receipt& receipt, const platform::Bookmarks& bookmarks) {
   if (receipt.appPath) {
     const std::optional<std::filesystem::path> path = receipt.appPath->filePath();
     if (path && platform::identity(*path)) return *path;
   }
-  return *platform::resolveBookmark(receipt.appBookmark).filePath();
+  return *bookmarks.resolve(receipt.appBookmark).filePath();
 }
 
 }  // namespace FinderConversion

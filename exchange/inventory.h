@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "exchange/records.h"
+#include "platform/core/bookmarks.h"
 
 namespace FinderConversion {
 
@@ -28,7 +29,7 @@ bool matchesInventory(const std::optional<Inventory>& actual,
                       const std::optional<Inventory>& expected);
 
 // boundApp: the receipt's appPath when an item exists there, else the location its bookmark
-// resolves to (the bookmark error passes through).
-std::filesystem::path boundApp(const Receipt& receipt);
+// resolves to through `bookmarks`, the desktop's (the bookmark error passes through).
+std::filesystem::path boundApp(const Receipt& receipt, const platform::Bookmarks& bookmarks);
 
 }  // namespace FinderConversion

@@ -7,10 +7,10 @@
 #include "exchange/record_files.h"
 #include "host/addon_entries.h"
 #include "lifetime/finder_provider_lifetime.h"
-#include "platform/core/bookmark.h"
 #include "platform/core/exchange_paths.h"
 #include "platform/core/uuid.h"
 #include "platform/desktop/bundle.h"
+#include "platform/linux/bookmark.h"
 
 namespace host {
 namespace {

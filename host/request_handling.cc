@@ -8,7 +8,7 @@
 #include "exchange/record_files.h"
 #include "exchange/records.h"
 #include "host/conversion.h"
-#include "platform/core/bookmark.h"
+#include "platform/linux/bookmark.h"
 
 namespace host {
 namespace {

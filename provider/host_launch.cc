@@ -6,6 +6,7 @@
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
 #include "exchange/records.h"
+#include "platform/core/file_operations.h"
 
 namespace provider {
 namespace {
@@ -27,7 +28,7 @@ std::optional<std::string> launchError(const Launch& launch,
 // refuse answers the request in place of the host and takes it out of the queue. Each step's
 // failure is dropped: the host may already have taken the request, and the waiting call only
 // needs the acknowledgement.
-void refuse(platform::Desktop& desktop, const Launch& launch, const std::string& reason) {
+void refuse(const Launch& launch, const std::string& reason) {
   std::string name = FinderConversion::fileName(launch.requestID);
   std::filesystem::path rejected = launch.root / FinderConversion::names::rejected;
   try {
@@ -40,7 +41,8 @@ void refuse(platform::Desktop& desktop, const Launch& launch, const std::string&
   } catch (const std::exception&) {
   }
   try {
-    desktop.moveItem(FinderConversion::requests(launch.root) / name, rejected / name);
+    platform::moveItemWithoutReplacing(FinderConversion::requests(launch.root) / name,
+                                       rejected / name);
   } catch (const std::exception&) {
   }
 }
@@ -71,26 +73,24 @@ platform::OpenConfiguration launchConfiguration(bool verification,
 void launchBoundCopy(platform::Desktop& desktop, std::shared_ptr<std::atomic<bool>> launchInFlight,
                      const platform::OpenConfiguration& configuration, Launch launch) {
   launchInFlight->store(true);
-  auto handler = [&desktop, launchInFlight, launch](
-                     std::optional<platform::RunningApplication> instance,
-                     std::optional<platform::Error> error) {
-    completeLaunch(desktop, *launchInFlight, launch, instance, error);
+  auto handler = [launchInFlight, launch](std::optional<platform::RunningApplication> instance,
+                                          std::optional<platform::Error> error) {
+    completeLaunch(*launchInFlight, launch, instance, error);
   };
   try {
     desktop.openApplication(launch.boundApplication, configuration, std::move(handler));
   } catch (const platform::Error& error) {
     // A launch refused on the spot ends like one that failed later, so the flag cannot stay set.
-    completeLaunch(desktop, *launchInFlight, launch, std::nullopt, error);
+    completeLaunch(*launchInFlight, launch, std::nullopt, error);
   }
 }
 
-void completeLaunch(platform::Desktop& desktop, std::atomic<bool>& launchInFlight,
-                    const Launch& launch,
+void completeLaunch(std::atomic<bool>& launchInFlight, const Launch& launch,
                     const std::optional<platform::RunningApplication>& instance,
                     const std::optional<platform::Error>& error) {
   launchInFlight.store(false);
   if (std::optional<std::string> reason = launchError(launch, instance, error)) {
-    refuse(desktop, launch, *reason);
+    refuse(launch, *reason);
   }
 }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/desktop/desktop.h"
 #include "platform/core/uuid.h"
+#include "platform/desktop/desktop.h"
 
 namespace provider {
 
@@ -41,12 +41,11 @@ struct Launch {
 void launchBoundCopy(platform::Desktop& desktop, std::shared_ptr<std::atomic<bool>> launchInFlight,
                      const platform::OpenConfiguration& configuration, Launch launch);
 
-// completeLaunch is the completion handler's work, safe on any thread: it clears
-// `launchInFlight` first; when the launch failed or reached another copy it answers the request
-// with a refusing acknowledgement and moves the request file into "rejected", each step tried
-// whatever became of the one before.
-void completeLaunch(platform::Desktop& desktop, std::atomic<bool>& launchInFlight,
-                    const Launch& launch,
+// completeLaunch is the completion handler's work, safe on any thread (it touches files only,
+// never the desktop): it clears `launchInFlight` first; when the launch failed or reached
+// another copy it answers the request with a refusing acknowledgement and moves the request
+// file into "rejected", each step tried whatever became of the one before.
+void completeLaunch(std::atomic<bool>& launchInFlight, const Launch& launch,
                     const std::optional<platform::RunningApplication>& instance,
                     const std::optional<platform::Error>& error);
 

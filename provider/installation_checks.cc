@@ -6,6 +6,7 @@
 #include "exchange/inventory.h"
 #include "exchange/json_form.h"
 #include "exchange/record_files.h"
+#include "platform/core/file_operations.h"
 #include "platform/core/json.h"
 
 namespace provider {
@@ -45,7 +46,7 @@ bool isCompatibleHost(platform::Desktop& desktop, const Receipt& receipt,
                       const std::filesystem::path& application) {
   std::optional<platform::Bundle> bundle = desktop.openBundle(application);
   if (!bundle || bundle->identifier() != receipt.appBundleID) return false;
-  if (!desktop.isExecutableFile(application / hostExecutable)) return false;
+  if (!platform::isExecutableRegularFile(application / hostExecutable)) return false;
   return readsAsProtocol(application / hostProtocolFile);
 }
 
@@ -70,7 +71,7 @@ bool speaksProtocol(std::string_view document) {
 Installation checkInstallation(platform::Desktop& desktop, const std::filesystem::path& root) {
   Receipt receipt = checkReceipt(root);
   checkAddOn(desktop, receipt);
-  std::filesystem::path application = FinderConversion::boundApp(receipt);
+  std::filesystem::path application = FinderConversion::boundApp(receipt, desktop.bookmarks());
   if (!isCompatibleHost(desktop, receipt, application)) {
     throw failure(std::string(hostIncompatibleSentence));
   }

@@ -43,7 +43,7 @@ class ScopedAccess {
 std::optional<Bytes> bookmarkFor(platform::Desktop& desktop, const Url& location) {
   ScopedAccess access(desktop, location);
   try {
-    return desktop.bookmarkData(location);
+    return desktop.bookmarks().make(location);
   } catch (const std::exception&) {
     return std::nullopt;  // the input simply goes without a bookmark
   }

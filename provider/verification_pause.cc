@@ -1,26 +1,51 @@
 #include "provider/verification_pause.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cctype>
 #include <cmath>
+#include <locale>
+#include <sstream>
 #include <string_view>
-#include <system_error>
 
 namespace provider {
 namespace {
 
-// parseWholeNumber accepts a decimal or exponent floating-point text, optionally signed, with
-// nothing before or after it (white space included).
-std::optional<double> parseWholeNumber(std::string_view text) {
-  if (text.starts_with('+')) {
-    text.remove_prefix(1);
-    if (text.starts_with('-') || text.starts_with('+')) return std::nullopt;
+// isDecimalNumber: [+|-] digits [. digits] [(e|E) [+|-] digits], at least one digit before the
+// exponent. Checked here, not left to the conversion, so that no library's extras (hexadecimal,
+// "inf", a locale's decimal comma, white space) get in.
+bool isDecimalNumber(std::string_view text) {
+  std::size_t at = 0;
+  const auto digits = [&] {
+    const std::size_t start = at;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) != 0) ++at;
+    return at - start;
+  };
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+  std::size_t mantissa = digits();
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    mantissa += digits();
   }
-  if (text.empty()) return std::nullopt;
+  if (mantissa == 0) return false;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    if (digits() == 0) return false;
+  }
+  return at == text.size();
+}
+
+// parseWholeNumber accepts a decimal or exponent floating-point text, optionally signed, with
+// nothing before or after it (white space included). A value too small for a normal double is
+// out of range, as it is for a correctly rounding parser that reports range errors.
+std::optional<double> parseWholeNumber(std::string_view text) {
+  if (!isDecimalNumber(text)) return std::nullopt;
+  // The classic locale: the decimal point is "." whatever the process's locale says.
+  std::istringstream stream{std::string(text)};
+  stream.imbue(std::locale::classic());
   double value = 0;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (error != std::errc() || stop != end) return std::nullopt;
+  stream >> value;
+  if (stream.fail() || std::fpclassify(value) == FP_SUBNORMAL) return std::nullopt;
   return value;
 }
 

@@ -1,18 +1,29 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace platform {
 
-// Bundle is a directory read as an application or add-on bundle: its Info is
-// Contents/Info.plist (XML or binary property list).
+// Bundle is a directory read as an application or add-on bundle, with what this system uses of
+// its Info: the values that are strings and the Services port names.
 class Bundle {
  public:
+  // Info is what a backend read from a bundle's Info.
+  struct Info {
+    std::map<std::string, std::string> strings;  // the top-level values that are strings
+    std::vector<std::string> servicesPortNames;  // distinct NSPortNames, in order of first use
+  };
+
+  Bundle(std::filesystem::path url, Info info);
+
   // open gives no bundle for a missing path or a regular file; a directory without a readable
-  // Info is a bundle without identifier or Info values.
+  // Info is a bundle without identifier or Info values. Each backend defines it, reading Info
+  // the platform's way (Linux: Contents/Info.plist through libplist, in
+  // platform/linux/bundle_info.cc).
   static std::optional<Bundle> open(const std::filesystem::path& directory);
 
   const std::filesystem::path& url() const noexcept { return url_; }
@@ -25,12 +36,11 @@ class Bundle {
   // without "/" (a name with "/" would lead out of Contents/MacOS).
   std::optional<std::filesystem::path> executablePath() const;
   // servicesPortNames: each distinct NSPortName of the NSServices items, in order of first use.
-  std::vector<std::string> servicesPortNames() const;
+  std::vector<std::string> servicesPortNames() const { return info_.servicesPortNames; }
 
  private:
-  Bundle(std::filesystem::path url, std::string infoXml);
   std::filesystem::path url_;
-  std::string infoXml_;  // the Info as an XML property list, empty when there is none
+  Info info_;
 };
 
 // mainBundleOfExecutable: for <B>/Contents/MacOS/<file> the bundle directory <B>, else the

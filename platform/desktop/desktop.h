@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop/bundle.h"
+#include "platform/core/bookmarks.h"
 #include "platform/core/error.h"
-#include "platform/desktop/pasteboard.h"
 #include "platform/core/url.h"
+#include "platform/desktop/bundle.h"
+#include "platform/desktop/pasteboard.h"
 
 namespace platform {
 
@@ -54,11 +55,18 @@ struct OpenConfiguration {
 using LaunchCompletion =
     std::function<void(std::optional<RunningApplication> instance, std::optional<Error> error)>;
 
-// Desktop is every desktop operation the provider and the entry use: the application, the run
-// loop and timers, bundles, pasteboards, bookmarks, running applications, launching, a few file
-// tests, the process arguments and the Services registration. Everything runs on the main thread
-// unless a comment says otherwise. makeLinuxDesktop() gives the real one; tests use a double
-// with a virtual clock and scripted applications.
+// Desktop is what a desktop does differently from one platform to the next, as the provider and
+// the entry use it: the application, the run loop and timers, bundles and the main bundle's
+// Info, pasteboards, bookmarks and security-scoped access, running applications, launching, the
+// process arguments and the Services registration. Plain file operations are not here: they are
+// the same POSIX calls everywhere (platform/core/file_operations.h). makeDesktop() gives the
+// backend the build chose; tests use a double with a virtual clock and scripted applications.
+//
+// Threads: everything is called on the main thread, except
+//   - post(), which may be called from any thread (that is how other threads reach the loop);
+//   - the completion of openApplication, which the desktop calls on a thread of its choosing:
+//     it may use post() and the plain file operations (it moves a request file), nothing else
+//     of the desktop.
 class Desktop {
  public:
   virtual ~Desktop() = default;
@@ -87,13 +95,14 @@ class Desktop {
   // mainBundleInfoString: the main bundle's Info value under `key` when it is a string.
   virtual std::optional<std::string> mainBundleInfoString(const std::string& key) = 0;
 
-  // Pasteboards: named, in-process; the same name gives the same pasteboard.
+  // Pasteboards: named; the same name gives the same pasteboard (in-process on Linux).
   virtual Pasteboard& pasteboard(const std::string& name) = 0;
 
   // Security-scoped access and bookmarks.
   virtual bool startAccessingSecurityScopedResource(const Url& location) = 0;
   virtual void stopAccessingSecurityScopedResource(const Url& location) = 0;
-  virtual std::vector<std::uint8_t> bookmarkData(const Url& location) = 0;  // throws Error
+  // bookmarks makes bookmark data and resolves it; data is resolved by the desktop that made it.
+  virtual const Bookmarks& bookmarks() = 0;
 
   // Applications.
   virtual std::vector<RunningApplication> runningApplications(
@@ -102,12 +111,6 @@ class Desktop {
   virtual void openApplication(const std::filesystem::path& application,
                                const OpenConfiguration& configuration,
                                LaunchCompletion completion) = 0;
-
-  // Files.
-  virtual bool fileExists(const std::filesystem::path& path) = 0;        // follows links
-  virtual bool isExecutableFile(const std::filesystem::path& path) = 0;  // a file we may execute
-  // moveItem fails (throws Error) rather than replace an existing destination.
-  virtual void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) = 0;
 
   // The process arguments, program path first.
   virtual std::vector<std::string> arguments() = 0;
@@ -119,7 +122,8 @@ class Desktop {
                                         const std::string& portName) = 0;
 };
 
-// makeLinuxDesktop: the real desktop of this process.
-std::unique_ptr<Desktop> makeLinuxDesktop(int argc, char** argv);
+// makeDesktop: the real desktop of this process, from the backend the build links (on Linux
+// platform/linux, library platform_linux); `argv` holds `argc` arguments, program path first.
+std::unique_ptr<Desktop> makeDesktop(int argc, char** argv);
 
 }  // namespace platform

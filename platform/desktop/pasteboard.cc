@@ -4,26 +4,26 @@
 
 namespace platform {
 
-void Pasteboard::clearContents() {
+void InProcessPasteboard::clearContents() {
   entries_.reset();
   filenames_.reset();
 }
 
-void Pasteboard::writeURLs(const std::vector<Url>& urls) {
+void InProcessPasteboard::writeURLs(const std::vector<Url>& urls) {
   if (!entries_) entries_.emplace();
   for (const auto& url : urls) entries_->push_back(url.text());
 }
 
-void Pasteboard::writeEntries(const std::vector<std::string>& texts) {
+void InProcessPasteboard::writeEntries(const std::vector<std::string>& texts) {
   if (!entries_) entries_.emplace();
   entries_->insert(entries_->end(), texts.begin(), texts.end());
 }
 
-void Pasteboard::setFilenames(FilenamesValue value) {
+void InProcessPasteboard::setFilenames(FilenamesValue value) {
   filenames_ = std::move(value);
 }
 
-std::optional<std::vector<Url>> Pasteboard::readFileURLs() const {
+std::optional<std::vector<Url>> InProcessPasteboard::readFileURLs() const {
   if (!entries_ || entries_->empty()) return std::nullopt;
   std::vector<Url> files;
   for (const auto& text : *entries_) {

@@ -8,9 +8,10 @@
 
 namespace platform {
 
-// Pasteboard is a named, in-process store of what a caller hands to a Services entry: a list of
-// entries (URL texts or other texts) and an optional "NSFilenamesPboardType" property list.
-// Not thread-safe: used on the main thread.
+// Pasteboard is one named pasteboard as a Services entry sees it: a list of entries (URL texts
+// or other texts) and an optional "NSFilenamesPboardType" property list. A backend may wrap its
+// own pasteboard behind it; InProcessPasteboard is the one kept in this process. Not
+// thread-safe: used on the main thread.
 class Pasteboard {
  public:
   // FilenamesValue is the "NSFilenamesPboardType" value: a list of strings, or some other
@@ -19,18 +20,36 @@ class Pasteboard {
     std::optional<std::vector<std::string>> paths;  // nullopt: a value of another kind
   };
 
-  void clearContents();
+  virtual void clearContents() = 0;
   // writeURLs appends URL entries (writeObjects: with URL objects).
-  void writeURLs(const std::vector<Url>& urls);
+  virtual void writeURLs(const std::vector<Url>& urls) = 0;
   // writeEntries appends raw entries; a text that is not an absolute URL is kept as a non-URL.
-  void writeEntries(const std::vector<std::string>& texts);
-  void setFilenames(FilenamesValue value);
+  virtual void writeEntries(const std::vector<std::string>& texts) = 0;
+  virtual void setFilenames(FilenamesValue value) = 0;
 
   // readFileURLs: nullopt when there are no entries at all or any entry is not a URL; else the
   // entries that are file URLs, in order (other URLs skipped; may be empty).
-  std::optional<std::vector<Url>> readFileURLs() const;
+  virtual std::optional<std::vector<Url>> readFileURLs() const = 0;
   // filenames: the "NSFilenamesPboardType" value, or nullopt when there is none.
-  const std::optional<FilenamesValue>& filenames() const noexcept { return filenames_; }
+  virtual std::optional<FilenamesValue> filenames() const = 0;
+
+ protected:
+  Pasteboard() = default;
+  Pasteboard(const Pasteboard&) = default;
+  Pasteboard& operator=(const Pasteboard&) = default;
+  ~Pasteboard() = default;
+};
+
+// InProcessPasteboard is a pasteboard held in this process's memory: what the Linux desktop and
+// the test double hand out by name, and what a Services call off the bus is read into.
+class InProcessPasteboard final : public Pasteboard {
+ public:
+  void clearContents() override;
+  void writeURLs(const std::vector<Url>& urls) override;
+  void writeEntries(const std::vector<std::string>& texts) override;
+  void setFilenames(FilenamesValue value) override;
+  std::optional<std::vector<Url>> readFileURLs() const override;
+  std::optional<FilenamesValue> filenames() const override { return filenames_; }
 
  private:
   std::optional<std::vector<std::string>> entries_;

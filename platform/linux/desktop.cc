@@ -1,13 +1,13 @@
+#include "platform/desktop/desktop.h"
+
 #include <cstdlib>
 #include <map>
 #include <system_error>
 
-#include "platform/core/bookmark.h"
-#include "platform/desktop/desktop.h"
-#include "platform/core/file_operations.h"
+#include "platform/linux/bookmark.h"
 #include "platform/linux/launch.h"
-#include "platform/linux/running_applications.h"
 #include "platform/linux/run_loop.h"
+#include "platform/linux/running_applications.h"
 #include "platform/linux/services_bus.h"
 
 namespace platform {
@@ -47,9 +47,7 @@ class LinuxDesktop final : public Desktop {
 
   bool startAccessingSecurityScopedResource(const Url&) override { return false; }
   void stopAccessingSecurityScopedResource(const Url&) override {}
-  std::vector<std::uint8_t> bookmarkData(const Url& location) override {
-    return makeBookmark(location);
-  }
+  const Bookmarks& bookmarks() override { return bookmarks_; }
 
   std::vector<RunningApplication> runningApplications(const std::string& identifier) override {
     return runningApplicationsWithIdentifier(identifier);
@@ -58,14 +56,6 @@ class LinuxDesktop final : public Desktop {
                        const OpenConfiguration& configuration,
                        LaunchCompletion completion) override {
     launchApplication(application, configuration, std::move(completion));
-  }
-
-  bool fileExists(const std::filesystem::path& path) override { return itemExists(path); }
-  bool isExecutableFile(const std::filesystem::path& path) override {
-    return isExecutableRegularFile(path);
-  }
-  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override {
-    moveItemWithoutReplacing(from, to);
   }
 
   std::vector<std::string> arguments() override { return arguments_; }
@@ -82,7 +72,8 @@ class LinuxDesktop final : public Desktop {
   std::vector<std::string> arguments_;
   RunLoop loop_;
   ServicesBus bus_{loop_};  // after loop_: it leaves the loop before the loop goes
-  std::map<std::string, Pasteboard> pasteboards_;
+  std::map<std::string, InProcessPasteboard> pasteboards_;
+  FormatOneBookmarks bookmarks_;
 };
 
 std::filesystem::path LinuxDesktop::mainBundleURL() {
@@ -94,7 +85,7 @@ std::filesystem::path LinuxDesktop::mainBundleURL() {
 
 }  // namespace
 
-std::unique_ptr<Desktop> makeLinuxDesktop(int argc, char** argv) {
+std::unique_ptr<Desktop> makeDesktop(int argc, char** argv) {
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i]);  // NOLINT: C's argv
   return std::make_unique<LinuxDesktop>(std::move(arguments));

@@ -8,51 +8,17 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <utility>
 
 #include "platform/core/error.h"
 
 namespace platform {
 
-// A timer's interval is never shorter than this, so a zero interval cannot spin the loop.
-constexpr Seconds kMinimumInterval{0.0001};
-
-class RunLoop::RepeatingTimer final : public Timer {
- public:
-  RepeatingTimer(MonotonicTime first, Seconds interval, std::function<void()> block)
-      : next(first), interval_(interval), block_(std::move(block)) {}
-
-  void invalidate() override { valid = false; }
-
-  // fire runs the block once and moves the next date past `now`, skipping missed ticks.
-  void fire() {
-    firing = true;
-    block_();
-    firing = false;
-    const MonotonicTime now = RunLoop::now();
-    if (next <= now) {
-      const double missed = std::floor((now - next) / interval_);
-      next += interval_ * (missed + 1.0);
-    }
-  }
-  void release() { block_ = nullptr; }
-
-  MonotonicTime next;
-  bool valid = true;
-  bool firing = false;
-
- private:
-  Seconds interval_;
-  std::function<void()> block_;
-};
-
 RunLoop::RunLoop() : wakeup_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (wakeup_ < 0) throw errnoError(errno, "eventfd");
 }
 
 RunLoop::~RunLoop() {
-  for (auto& timer : timers_) timer->release();
   ::close(wakeup_);
 }
 
@@ -77,10 +43,7 @@ void RunLoop::runForever() {
 
 std::shared_ptr<Timer> RunLoop::scheduleRepeatingTimer(Seconds interval,
                                                        std::function<void()> block) {
-  interval = std::max(interval, kMinimumInterval);
-  auto timer = std::make_shared<RepeatingTimer>(now() + interval, interval, std::move(block));
-  timers_.push_back(timer);
-  return timer;
+  return timers_.add(interval, std::move(block), nextTimerOrder_++);
 }
 
 void RunLoop::post(std::function<void()> work) {
@@ -99,19 +62,7 @@ void RunLoop::removeSource(RunLoopSource& source) {
 }
 
 void RunLoop::fireDueTimers() {
-  std::erase_if(timers_, [](const auto& timer) {
-    if (timer->valid || timer->firing) return false;
-    timer->release();
-    return true;
-  });
-  // A copy: blocks may schedule timers or nest runUntil, which changes timers_.
-  auto due = timers_;
-  std::erase_if(due, [now = now()](const auto& timer) { return timer->next > now; });
-  std::stable_sort(due.begin(), due.end(),
-                   [](const auto& a, const auto& b) { return a->next < b->next; });
-  for (const auto& timer : due) {
-    if (timer->valid && !timer->firing) timer->fire();
-  }
+  timers_.fireDue();
 }
 
 void RunLoop::performSources() {
@@ -130,17 +81,8 @@ void RunLoop::performSources() {
   }
 }
 
-std::optional<MonotonicTime> RunLoop::nextTimerDate() const {
-  std::optional<MonotonicTime> next;
-  for (const auto& timer : timers_) {
-    if (!timer->valid || timer->firing) continue;
-    if (!next || timer->next < *next) next = timer->next;
-  }
-  return next;
-}
-
 void RunLoop::wait(MonotonicTime until) {
-  if (auto timer = nextTimerDate()) until = std::min(until, *timer);
+  if (auto timer = timers_.next()) until = std::min(until, timer->date);
   std::vector<pollfd> fds{{wakeup_, POLLIN, 0}};
   for (const auto& entry : sources_) {
     if (entry.performing) continue;

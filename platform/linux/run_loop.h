@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -7,6 +8,7 @@
 
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/posted_work.h"
+#include "platform/desktop/timer_schedule.h"
 
 namespace platform {
 
@@ -27,7 +29,7 @@ class RunLoopSource {
 
 // RunLoop is the main thread's loop: repeating timers, work posted from any thread and
 // descriptor sources, on the monotonic clock. runUntil may nest (a timer block or posted work
-// may run it again); a timer is not fired again while its own block runs. Only post() may be
+// may run it again); the timers' dates and firing rules are TimerSchedule's. Only post() may be
 // called from other threads. Not copyable; the owner keeps it for the life of the thread.
 class RunLoop {
  public:
@@ -52,7 +54,6 @@ class RunLoop {
   void removeSource(RunLoopSource& source);
 
  private:
-  class RepeatingTimer;
   struct SourceEntry {
     RunLoopSource* source;
     bool performing;
@@ -61,11 +62,11 @@ class RunLoop {
   void fireDueTimers();
   void performSources();
   void wait(MonotonicTime until);
-  std::optional<MonotonicTime> nextTimerDate() const;
   void drainWakeup();
 
   int wakeup_ = -1;  // eventfd, close-on-exec, non-blocking
-  std::vector<std::shared_ptr<RepeatingTimer>> timers_;
+  TimerSchedule timers_{&RunLoop::now};
+  std::uint64_t nextTimerOrder_ = 0;
   std::vector<SourceEntry> sources_;
   PostedWork posted_;
 };

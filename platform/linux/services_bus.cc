@@ -18,7 +18,7 @@ struct ServicesBus::PendingCall {
   PendingCall& operator=(const PendingCall&) = delete;
 
   sd_bus_message* call;
-  Pasteboard pasteboard;
+  InProcessPasteboard pasteboard;
   std::string userData;
 };
 

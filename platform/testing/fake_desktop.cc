@@ -1,41 +1,10 @@
 #include "platform/testing/fake_desktop.h"
 
 #include <algorithm>
-#include <cmath>
 #include <thread>
 #include <utility>
 
-#include "platform/core/bookmark.h"
-#include "platform/core/file_operations.h"
-
 namespace platform::testing {
-
-class FakeDesktop::VirtualTimer final : public Timer {
- public:
-  VirtualTimer(MonotonicTime first, Seconds interval, std::uint64_t sequence,
-               std::function<void()> block)
-      : next(first), order(sequence), interval_(interval), block_(std::move(block)) {}
-
-  void invalidate() override { valid = false; }
-
-  // fire runs the block and moves the next date past `now`, skipping missed ticks as the real
-  // loop does.
-  void fire(const MonotonicTime& now) {
-    firing = true;
-    block_();
-    firing = false;
-    if (next <= now) next += interval_ * (std::floor((now - next) / interval_) + 1.0);
-  }
-
-  MonotonicTime next;
-  std::uint64_t order;
-  bool valid = true;
-  bool firing = false;
-
- private:
-  Seconds interval_;
-  std::function<void()> block_;
-};
 
 FakeDesktop::FakeDesktop() = default;
 FakeDesktop::~FakeDesktop() = default;
@@ -67,11 +36,7 @@ void FakeDesktop::runUntil(MonotonicTime date) {
 
 std::shared_ptr<Timer> FakeDesktop::scheduleRepeatingTimer(Seconds interval,
                                                            std::function<void()> block) {
-  interval = std::max(interval, Seconds(0.0001));  // as the real loop: no zero interval
-  auto timer =
-      std::make_shared<VirtualTimer>(now_ + interval, interval, nextOrder_++, std::move(block));
-  timers_.push_back(timer);
-  return timer;
+  return timers_.add(interval, std::move(block), nextOrder_++);
 }
 
 void FakeDesktop::post(std::function<void()> work) {
@@ -80,9 +45,7 @@ void FakeDesktop::post(std::function<void()> work) {
 
 std::optional<MonotonicTime> FakeDesktop::nextEventDate() const {
   std::optional<MonotonicTime> next;
-  for (const auto& timer : timers_) {
-    if (timer->valid && !timer->firing && (!next || timer->next < *next)) next = timer->next;
-  }
+  if (auto timer = timers_.next()) next = timer->date;
   for (const auto& completion : completions_) {
     if (!next || completion.at < *next) next = completion.at;
   }
@@ -92,27 +55,20 @@ std::optional<MonotonicTime> FakeDesktop::nextEventDate() const {
 // fireNextEvent runs the one event due now that was scheduled first: timers and completions
 // due at the same date run in the order they were set up.
 void FakeDesktop::fireNextEvent() {
-  std::erase_if(timers_, [](const auto& timer) { return !timer->valid && !timer->firing; });
-  std::shared_ptr<VirtualTimer> timer;  // held: the block may invalidate it or add timers
-  for (const auto& candidate : timers_) {
-    if (!candidate->valid || candidate->firing || candidate->next > now_) continue;
-    if (!timer ||
-        std::pair(candidate->next, candidate->order) < std::pair(timer->next, timer->order)) {
-      timer = candidate;
-    }
-  }
+  std::optional<TimerSchedule::Due> timer = timers_.next();
+  if (timer && timer->date > now_) timer.reset();
   auto completion =
       std::min_element(completions_.begin(), completions_.end(), [](const auto& a, const auto& b) {
         return std::pair(a.at, a.order) < std::pair(b.at, b.order);
       });
   const bool completionDue = completion != completions_.end() && completion->at <= now_;
   if (completionDue && (!timer || std::pair(completion->at, completion->order) <
-                                      std::pair(timer->next, timer->order))) {
+                                      std::pair(timer->date, timer->order))) {
     auto call = std::move(completion->call);
     completions_.erase(completion);
     std::thread(std::move(call)).join();  // another thread, as the real desktop's handler
   } else if (timer) {
-    timer->fire(now_);
+    timers_.fireNext();
   }
 }
 
@@ -138,10 +94,6 @@ bool FakeDesktop::startAccessingSecurityScopedResource(const Url& location) {
 
 void FakeDesktop::stopAccessingSecurityScopedResource(const Url& location) {
   accessLog_.push_back("stop " + location.text());
-}
-
-std::vector<std::uint8_t> FakeDesktop::bookmarkData(const Url& location) {
-  return makeBookmark(location);
 }
 
 void FakeDesktop::setRunningApplications(const std::string& identifier,
@@ -178,18 +130,6 @@ void FakeDesktop::openApplication(const std::filesystem::path& application,
     };
   }
   completions_.push_back({now_ + outcome.after, nextOrder_++, std::move(call)});
-}
-
-bool FakeDesktop::fileExists(const std::filesystem::path& path) {
-  return itemExists(path);
-}
-
-bool FakeDesktop::isExecutableFile(const std::filesystem::path& path) {
-  return isExecutableRegularFile(path);
-}
-
-void FakeDesktop::moveItem(const std::filesystem::path& from, const std::filesystem::path& to) {
-  moveItemWithoutReplacing(from, to);
 }
 
 void FakeDesktop::setServicesProvider(ServicesProvider& provider) {

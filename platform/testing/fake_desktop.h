@@ -10,6 +10,8 @@
 
 #include "platform/desktop/desktop.h"
 #include "platform/desktop/posted_work.h"
+#include "platform/desktop/timer_schedule.h"
+#include "platform/linux/bookmark.h"
 
 namespace platform::testing {
 
@@ -45,9 +47,10 @@ struct LaunchRecord {
 };
 
 // FakeDesktop is the Desktop double: a virtual clock (runUntil jumps through due timers and
-// scripted completions in date order and returns at once), scripted running applications and
-// launch outcomes, a log of launches and terminate requests, settable arguments and main bundle.
-// Bundles, bookmarks, file tests and moves are the real code on real files; pasteboards are
+// scripted completions in date order and returns at once; the timers follow the real loop's
+// TimerSchedule), scripted running applications and launch outcomes, a log of launches and
+// terminate requests, settable arguments and main bundle.
+// Bundles and bookmarks are the Linux backend's code on real files; pasteboards are
 // in-process as in the real desktop. Completion handlers run on a thread of their own that the
 // double joins before going on, so their effects are in place when runUntil continues.
 // post() may be called from any thread; everything else from the test's thread.
@@ -100,20 +103,16 @@ class FakeDesktop final : public Desktop {
   Pasteboard& pasteboard(const std::string& name) override { return pasteboards_[name]; }
   bool startAccessingSecurityScopedResource(const Url& location) override;
   void stopAccessingSecurityScopedResource(const Url& location) override;
-  std::vector<std::uint8_t> bookmarkData(const Url& location) override;
+  const Bookmarks& bookmarks() override { return bookmarks_; }
   std::vector<RunningApplication> runningApplications(const std::string& identifier) override;
   void openApplication(const std::filesystem::path& application,
                        const OpenConfiguration& configuration,
                        LaunchCompletion completion) override;
-  bool fileExists(const std::filesystem::path& path) override;
-  bool isExecutableFile(const std::filesystem::path& path) override;
-  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
   std::vector<std::string> arguments() override { return arguments_; }
   void setServicesProvider(ServicesProvider& provider) override;
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override;
 
  private:
-  class VirtualTimer;
   struct ScheduledCompletion {
     MonotonicTime at;
     std::uint64_t order;
@@ -124,8 +123,8 @@ class FakeDesktop final : public Desktop {
   void fireNextEvent();
 
   MonotonicTime now_ = kStart;
-  std::uint64_t nextOrder_ = 0;
-  std::vector<std::shared_ptr<VirtualTimer>> timers_;
+  std::uint64_t nextOrder_ = 0;  // numbers timers and completions together: ties go in order
+  TimerSchedule timers_{[this] { return now_; }};
   std::vector<ScheduledCompletion> completions_;
   std::vector<LaunchCompletion> neverCalled_;  // kept alive, as a stuck launch would keep them
   PostedWork posted_;
@@ -144,7 +143,8 @@ class FakeDesktop final : public Desktop {
   Seconds runLimit_{3600};
   ServicesProvider* servicesProvider_ = nullptr;
   std::vector<std::string> portNames_;
-  std::map<std::string, Pasteboard> pasteboards_;
+  std::map<std::string, InProcessPasteboard> pasteboards_;
+  FormatOneBookmarks bookmarks_;
 };
 
 }  // namespace platform::testing

@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "exchange/record_files.h"
-#include "platform/core/bookmark.h"
+#include "platform/linux/bookmark.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace e2e {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/core/bookmark.h"
+#include "platform/linux/bookmark.h"
 #include "support/test_support.h"
 
 namespace test_support {
@@ -166,6 +166,7 @@ TEST(MatchesInventoryTest, OptionalForm) {
 }
 
 TEST(BoundAppTest, AppPathFirstThenTheBookmark) {
+  const platform::FormatOneBookmarks bookmarks;
   TempDirectory dir;
   std::filesystem::create_directory(dir / "Tonebrook.app");
   std::filesystem::create_directory(dir / "Moved.app");
@@ -173,16 +174,36 @@ TEST(BoundAppTest, AppPathFirstThenTheBookmark) {
   receipt.appBookmark = platform::makeBookmark(Url::fromFilePath(dir / "Moved.app"));
 
   receipt.appPath = Url::fromFilePath(dir / "Tonebrook.app");
-  EXPECT_EQ(boundApp(receipt), dir / "Tonebrook.app");
+  EXPECT_EQ(boundApp(receipt, bookmarks), dir / "Tonebrook.app");
   receipt.appPath = Url::fromFilePath(dir / "Gone.app");
-  EXPECT_EQ(boundApp(receipt), dir / "Moved.app");
+  EXPECT_EQ(boundApp(receipt, bookmarks), dir / "Moved.app");
   receipt.appPath.reset();
-  EXPECT_EQ(boundApp(receipt), dir / "Moved.app");
+  EXPECT_EQ(boundApp(receipt, bookmarks), dir / "Moved.app");
 
   std::filesystem::remove(dir / "Moved.app");
-  EXPECT_ERROR_DOMAIN(boundApp(receipt), platform::kBookmarkDomain);
+  EXPECT_ERROR_DOMAIN(boundApp(receipt, bookmarks), platform::kBookmarkDomain);
   receipt.appBookmark = {};
-  EXPECT_ERROR_DOMAIN(boundApp(receipt), platform::kBookmarkDomain);
+  EXPECT_ERROR_DOMAIN(boundApp(receipt, bookmarks), platform::kBookmarkDomain);
+}
+
+// The bookmark bytes are the desktop's affair: boundApp hands them to the Bookmarks it is given
+// and takes the answer, whatever the bytes look like.
+TEST(BoundAppTest, TheBookmarkIsResolvedByTheGivenBookmarks) {
+  struct Reversed final : platform::Bookmarks {
+    std::vector<std::uint8_t> make(const Url& location) const override {
+      std::string text = location.text();
+      return std::vector<std::uint8_t>(text.rbegin(), text.rend());
+    }
+    Url resolve(const std::vector<std::uint8_t>& data) const override {
+      return Url::parse(std::string(data.rbegin(), data.rend())).value();
+    }
+  } reversed;
+  TempDirectory dir;
+  Receipt receipt;
+  receipt.appPath = Url::fromFilePath(dir / "Gone.app");
+  receipt.appBookmark = reversed.make(Url::fromFilePath(dir / "Elsewhere.app"));
+  EXPECT_EQ(boundApp(receipt, reversed), dir / "Elsewhere.app");
+  EXPECT_ERROR_DOMAIN(boundApp(receipt, platform::FormatOneBookmarks()), platform::kBookmarkDomain);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@ AddOnDesktop::AddOnDesktop(std::filesystem::path addOn, std::vector<std::string>
   std::vector<char*> argv;
   for (std::string& argument : argv_) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  real_ = platform::makeLinuxDesktop(static_cast<int>(argv_.size()), argv.data());
+  real_ = platform::makeDesktop(static_cast<int>(argv_.size()), argv.data());
 }
 
 std::optional<std::string> AddOnDesktop::mainBundleInfoString(const std::string& key) {

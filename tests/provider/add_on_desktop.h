@@ -40,9 +40,7 @@ class AddOnDesktop final : public platform::Desktop {
   void stopAccessingSecurityScopedResource(const platform::Url& location) override {
     real_->stopAccessingSecurityScopedResource(location);
   }
-  std::vector<std::uint8_t> bookmarkData(const platform::Url& location) override {
-    return real_->bookmarkData(location);
-  }
+  const platform::Bookmarks& bookmarks() override { return real_->bookmarks(); }
   std::vector<platform::RunningApplication> runningApplications(
       const std::string& identifier) override {
     return real_->runningApplications(identifier);
@@ -51,13 +49,6 @@ class AddOnDesktop final : public platform::Desktop {
                        const platform::OpenConfiguration& configuration,
                        platform::LaunchCompletion completion) override {
     real_->openApplication(application, configuration, std::move(completion));
-  }
-  bool fileExists(const std::filesystem::path& path) override { return real_->fileExists(path); }
-  bool isExecutableFile(const std::filesystem::path& path) override {
-    return real_->isExecutableFile(path);
-  }
-  void moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override {
-    real_->moveItem(from, to);
   }
   std::vector<std::string> arguments() override { return arguments_; }
   void setServicesProvider(platform::ServicesProvider& provider) override {

@@ -5,6 +5,7 @@
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
+#include "platform/linux/bookmark.h"
 #include "provider/installation_checks.h"
 #include "provider/selection.h"
 #include "support/test_support.h"
@@ -84,7 +85,8 @@ const BrokenInstallation brokenInstallations[] = {
      [](const Sandbox& s) {
        return descriptionOf([&] {
          FinderConversion::boundApp(
-             FinderConversion::read<FinderConversion::Receipt>(s.root() / "receipt.json"));
+             FinderConversion::read<FinderConversion::Receipt>(s.root() / "receipt.json"),
+             platform::FormatOneBookmarks());
        });
      }},
     {"host of another identity",

@@ -8,8 +8,8 @@
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
-#include "platform/core/bookmark.h"
 #include "platform/core/uuid.h"
+#include "platform/linux/bookmark.h"
 
 namespace provider_test {
 namespace {

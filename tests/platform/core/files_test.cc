@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/core/error.h"
+#include "platform/core/file_operations.h"
 #include "support/test_support.h"
 
 namespace test_support {
@@ -67,6 +69,53 @@ TEST(ItemKindTest, DoesNotFollowAFinalLink) {
   EXPECT_ERRNO(platform::itemKind(dir / "file" / "below"), ENOTDIR);
   EXPECT_EQ(platform::resolvedItemKind(dir / "link"), ItemKind::regularFile);
   EXPECT_EQ(platform::resolvedItemKind(dir / "dangling"), ItemKind::missing);
+}
+
+TEST(FileOperationsTest, FileTestsFollowLinks) {
+  TempDirectory dir;
+  writeText(dir / "file", "file");
+  writeText(dir / "program", "#!/bin/sh\n");
+  std::filesystem::permissions(dir / "program", std::filesystem::perms::owner_all);
+  std::filesystem::create_directory(dir / "folder");
+  std::filesystem::create_symlink(dir / "program", dir / "program-link");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+  const struct {
+    const char* name;
+    bool exists;
+    bool executable;
+  } cases[] = {
+      {"file", true, false},        {"program", true, true},    {"folder", true, false},
+      {"program-link", true, true}, {"dangling", false, false}, {"missing", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(platform::itemExists(dir / c.name), c.exists);
+    EXPECT_EQ(platform::isExecutableRegularFile(dir / c.name), c.executable);
+  }
+}
+
+TEST(FileOperationsTest, MoveItemFailsRatherThanReplace) {
+  TempDirectory dir;
+  const auto file = dir / "file";
+  const auto folder = dir / "folder";
+  const auto target = dir / "target";
+  writeText(file, "file");
+  std::filesystem::create_directory(folder);
+  writeText(target, "target");
+  try {
+    platform::moveItemWithoutReplacing(file, target);
+    FAIL() << "replaced the target";
+  } catch (const platform::Error& error) {
+    EXPECT_EQ(error.domain(), platform::kPosixDomain);
+    EXPECT_EQ(error.code(), EEXIST);
+  }
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(readText(target), "target");
+
+  platform::moveItemWithoutReplacing(file, folder / "moved");
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_TRUE(std::filesystem::exists(folder / "moved"));
+  EXPECT_THROW(platform::moveItemWithoutReplacing(file, folder / "again"), platform::Error);
 }
 
 TEST(CreateDirectoriesTest, ModeIsExactAndExistingDirectoriesStay) {

@@ -100,7 +100,7 @@ class LaunchTest : public ::testing::Test {
   }
 
   test_support::TempDirectory directory;
-  std::unique_ptr<Desktop> desktop = makeLinuxDesktop(0, nullptr);
+  std::unique_ptr<Desktop> desktop = makeDesktop(0, nullptr);
   std::vector<std::shared_ptr<std::atomic<int>>> completionCalls;
 };
 

@@ -1,4 +1,4 @@
-// What a pasteboard gives back as file URLs, for every kind of content.
+// What an in-process pasteboard gives back as file URLs, for every kind of content.
 #include "platform/desktop/pasteboard.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ TEST(PasteboardTest, ReadingFileURLs) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Pasteboard pasteboard;
+    InProcessPasteboard pasteboard;
     if (c.entries) pasteboard.writeEntries(*c.entries);
     const auto urls = pasteboard.readFileURLs();
     ASSERT_EQ(urls.has_value(), c.fileURLs.has_value());
@@ -36,7 +36,7 @@ TEST(PasteboardTest, ReadingFileURLs) {
 }
 
 TEST(PasteboardTest, ClearingForgetsEntriesAndFilenames) {
-  Pasteboard pasteboard;
+  InProcessPasteboard pasteboard;
   pasteboard.writeURLs({*Url::parse("file:///a.wav")});
   pasteboard.writeURLs({*Url::parse("file:///b.wav")});
   pasteboard.setFilenames({std::vector<std::string>{"/a.wav"}});

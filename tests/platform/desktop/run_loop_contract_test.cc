@@ -15,7 +15,7 @@ namespace platform {
 namespace {
 
 struct RealDesktop {
-  static std::unique_ptr<Desktop> make() { return makeLinuxDesktop(0, nullptr); }
+  static std::unique_ptr<Desktop> make() { return makeDesktop(0, nullptr); }
 };
 struct DoubleDesktop {
   static std::unique_ptr<Desktop> make() { return std::make_unique<testing::FakeDesktop>(); }

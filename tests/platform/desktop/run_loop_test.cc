@@ -10,7 +10,7 @@ namespace platform {
 namespace {
 
 TEST(RealRunLoop, WorkPostedFromAnotherThreadWakesAWaitingLoop) {
-  auto desktop = makeLinuxDesktop(0, nullptr);
+  auto desktop = makeDesktop(0, nullptr);
   const auto start = desktop->now();
   std::optional<MonotonicTime> ranAt;
   std::thread poster([&] {
@@ -25,7 +25,7 @@ TEST(RealRunLoop, WorkPostedFromAnotherThreadWakesAWaitingLoop) {
 }
 
 TEST(RealRunLoop, RepeatingTimersNeverFireEarly) {
-  auto desktop = makeLinuxDesktop(0, nullptr);
+  auto desktop = makeDesktop(0, nullptr);
   const auto start = desktop->now();
   std::vector<Seconds> ticks;
   auto timer = desktop->scheduleRepeatingTimer(Seconds(0.03),

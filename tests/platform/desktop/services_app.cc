@@ -29,7 +29,7 @@ class EchoProvider final : public platform::ServicesProvider {
 }  // namespace
 
 int main(int argc, char** argv) {
-  auto desktop = platform::makeLinuxDesktop(argc, argv);
+  auto desktop = platform::makeDesktop(argc, argv);
   EchoProvider provider(*desktop);
   desktop->setServicesProvider(provider);
   auto limit =

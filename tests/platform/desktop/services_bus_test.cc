@@ -56,7 +56,7 @@ class ServicesBusTest : public ::testing::Test {
  protected:
   void SetUp() override {
     bus.useAsSessionBus();
-    desktop = makeLinuxDesktop(0, nullptr);
+    desktop = makeDesktop(0, nullptr);
     desktop->registerServicesProvider(provider, kName);
   }
 
@@ -206,7 +206,7 @@ TEST(ServicesActivation, TheBusStartsABundledProviderUnderItsDeclaredPortName) {
 TEST(ServicesWithoutBus, RegistrationIsSilentAndTheLoopRuns) {
   test_support::TempDirectory directory;
   testing::useSessionBusAddress("unix:path=" + (directory.path() / "none").string());
-  auto desktop = makeLinuxDesktop(0, nullptr);
+  auto desktop = makeDesktop(0, nullptr);
   RecordingProvider provider;
   EXPECT_NO_THROW(desktop->setServicesProvider(provider));
   EXPECT_NO_THROW(desktop->registerServicesProvider(provider, kName));

@@ -1,5 +1,5 @@
 // Bookmark data, format 1: made for existing local items, resolved by the path it records.
-#include "platform/core/bookmark.h"
+#include "platform/linux/bookmark.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/core/bookmarks.h"
 #include "platform/core/url.h"
 
 namespace platform {
@@ -19,5 +20,17 @@ std::vector<std::uint8_t> makeBookmark(const Url& location);
 // or inode is ignored); throws an Error of kBookmarkDomain when the data is not format 1 or
 // nothing exists at its location.
 Url resolveBookmark(const std::vector<std::uint8_t>& data);
+
+// FormatOneBookmarks is the Linux desktop's Bookmarks: format 1 through makeBookmark and
+// resolveBookmark. The host, a Linux program, may also call those two directly.
+class FormatOneBookmarks final : public Bookmarks {
+ public:
+  std::vector<std::uint8_t> make(const Url& location) const override {
+    return makeBookmark(location);
+  }
+  Url resolve(const std::vector<std::uint8_t>& data) const override {
+    return resolveBookmark(data);
+  }
+};
 
 }  // namespace platform

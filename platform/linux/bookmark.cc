@@ -1,4 +1,4 @@
-#include "platform/core/bookmark.h"
+#include "platform/linux/bookmark.h"
 
 #include <string>
 
