@@ -20,6 +20,11 @@ inline constexpr std::string_view bundleID = "app.tonebrook.Tonebrook";
 inline constexpr std::array<std::string_view, 5> formats = {"wav", "mp3", "aac", "flac", "ogg"};
 inline constexpr std::string_view errorDomain = "Tonebrook.FinderConversion";
 
+// The host application's command line, as whoever launches it passes it: the queue-serving
+// role, and in a verification run the state root it serves instead of the default one.
+inline constexpr std::string_view finderServiceOption = "--finder-service";
+inline constexpr std::string_view verifyFinderInboxOption = "--verify-finder-inbox";
+
 // Fixed names inside the state root.
 namespace names {
 inline constexpr std::string_view receipt = "receipt.json";

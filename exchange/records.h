@@ -18,6 +18,9 @@ using platform::Uuid;
 using Bytes = std::vector<std::uint8_t>;
 using TextMap = std::map<std::string, std::string>;
 
+// The most files one request may hold.
+inline constexpr std::size_t maximumInputs = 16;
+
 // The sentences of validate.
 inline constexpr std::string_view selectionSentence =
     "Choose 1\u2013"

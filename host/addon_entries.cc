@@ -4,6 +4,7 @@
 
 #include "exchange/constants.h"
 #include "platform/core/files.h"
+#include "platform/core/services_names.h"
 #include "platform/core/uuid.h"
 
 namespace host {
@@ -77,7 +78,7 @@ void installClient(const fs::path& source, const fs::path& target) {
 }  // namespace
 
 fs::path EntryLocations::activationFile() const {
-  return dataHome / "dbus-1" / "services" / (std::string(servicePortName) + ".service");
+  return dataHome / "dbus-1" / "services" / (std::string(platform::kAddOnPortName) + ".service");
 }
 fs::path EntryLocations::nautilusScripts() const {
   return dataHome / "nautilus" / "scripts" / "Tonebrook";
@@ -110,7 +111,7 @@ std::string shellQuote(std::string_view text) {
 }
 
 std::string activationFileText(const fs::path& providerExecutable) {
-  return "[D-BUS Service]\nName=" + std::string(servicePortName) +
+  return "[D-BUS Service]\nName=" + std::string(platform::kAddOnPortName) +
          "\nExec=" + shellQuote(providerExecutable.native()) + "\n";
 }
 

@@ -9,7 +9,6 @@
 // format. All of them are plain files under the user's data directory.
 namespace host {
 
-inline constexpr std::string_view servicePortName = "app.tonebrook.QuickConversion";
 inline constexpr std::string_view clientName = "tonebrook-services";
 inline constexpr std::string_view serviceMenuName = "tonebrook-convert.desktop";
 inline constexpr std::string_view lineBreakSentence =

@@ -72,7 +72,7 @@ std::optional<FinderServiceOptions> parseFinderServiceArguments(
     options.root = FinderConversion::stateRoot();
     return options;
   }
-  if (arguments.size() != 2 || arguments[0] != "--verify-finder-inbox" || arguments[1].empty()) {
+  if (arguments.size() != 2 || arguments[0] != FinderConversion::verifyFinderInboxOption || arguments[1].empty()) {
     return std::nullopt;
   }
   options.root = fs::absolute(arguments[1]);
@@ -109,10 +109,10 @@ void serveQueue(const FinderServiceOptions& options, const std::vector<std::stri
 int runFinderService(const std::vector<std::string>& arguments) {
   std::optional<FinderServiceOptions> options = parseFinderServiceArguments(arguments);
   if (!options) {
-    std::fputs("usage: Tonebrook --finder-service [--verify-finder-inbox STATE-ROOT]\n", stderr);
+    std::fputs(finderServiceUsage, stderr);
     return 2;
   }
-  std::vector<std::string> all{"--finder-service"};
+  std::vector<std::string> all{std::string(FinderConversion::finderServiceOption)};
   all.insert(all.end(), arguments.begin(), arguments.end());
   serveQueue(*options, all);
   return 0;

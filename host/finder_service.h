@@ -25,6 +25,10 @@ std::optional<FinderServiceOptions> parseFinderServiceArguments(
 // serveQueue serves `options.root` until the queue has been idle long enough.
 void serveQueue(const FinderServiceOptions& options, const std::vector<std::string>& arguments);
 
+// finderServiceUsage: the usage line of the "--finder-service" role.
+inline constexpr const char* finderServiceUsage =
+    "usage: Tonebrook --finder-service [--verify-finder-inbox STATE-ROOT]\n";
+
 // runFinderService: the "--finder-service" role; returns the exit status.
 int runFinderService(const std::vector<std::string>& arguments);
 

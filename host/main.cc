@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "exchange/constants.h"
 #include "host/finder_service.h"
 #include "host/installer.h"
 
@@ -19,13 +20,16 @@ struct Role {
 };
 
 constexpr Role roles[] = {
-    {"--finder-service", host::runFinderService},
+    {FinderConversion::finderServiceOption, host::runFinderService},
     {"--install-addon", host::runInstallAddOn},
     {"--retire-provider", host::runRetireProvider},
 };
 
 int usage() {
-  std::fputs("usage: Tonebrook --finder-service [--verify-finder-inbox STATE-ROOT]\n", stderr);
+  std::fputs(host::finderServiceUsage, stderr);
+  std::fputs("       Tonebrook --install-addon PACKAGE\n"
+             "       Tonebrook --retire-provider\n",
+             stderr);
   return 2;
 }
 

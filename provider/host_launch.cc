@@ -62,9 +62,9 @@ platform::OpenConfiguration launchConfiguration(bool verification,
   platform::OpenConfiguration configuration;
   configuration.activates = false;
   configuration.createsNewApplicationInstance = true;
-  configuration.arguments = {std::string(finderServiceOption)};
+  configuration.arguments = {std::string(FinderConversion::finderServiceOption)};
   if (verification) {
-    configuration.arguments.emplace_back(verifyFinderInboxOption);
+    configuration.arguments.emplace_back(FinderConversion::verifyFinderInboxOption);
     configuration.arguments.push_back(root.string());
   }
   return configuration;

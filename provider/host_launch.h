@@ -15,8 +15,6 @@ namespace provider {
 inline constexpr std::string_view differentCopySentence =
     "macOS opened a different copy. The conversion was not delivered.";
 inline constexpr std::string_view couldNotLaunchPrefix = "Tonebrook could not launch: ";
-inline constexpr std::string_view finderServiceOption = "--finder-service";
-inline constexpr std::string_view verifyFinderInboxOption = "--verify-finder-inbox";
 
 // isBoundCopyRunning: a running application with `bundleIdentifier` lives at the same file as
 // `boundApplication`. Instances without a bundle location are skipped.

@@ -74,7 +74,7 @@ void check(int result) {
 void appendPasteboard(sd_bus_message* message, const std::vector<Url>& files) {
   check(sd_bus_message_open_container(message, SD_BUS_TYPE_ARRAY, "{sv}"));
   check(sd_bus_message_open_container(message, SD_BUS_TYPE_DICT_ENTRY, "sv"));
-  check(sd_bus_message_append_basic(message, SD_BUS_TYPE_STRING, "public.file-url"));
+  check(sd_bus_message_append_basic(message, SD_BUS_TYPE_STRING, kFileUrlPasteboardKey));
   check(sd_bus_message_open_container(message, SD_BUS_TYPE_VARIANT, "as"));
   check(sd_bus_message_open_container(message, SD_BUS_TYPE_ARRAY, "s"));
   for (const Url& file : files) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/services_names.h"
 #include "platform/core/url.h"
 
 namespace platform {
@@ -11,7 +12,7 @@ namespace platform {
 // ServicesCall is one call of the conversion service's Convert method on the session bus:
 // the well-known name is started by the bus when nobody owns it yet (bus activation).
 struct ServicesCall {
-  std::string busName = "app.tonebrook.QuickConversion";
+  std::string busName = kAddOnPortName;
   std::vector<Url> files;  // sent as "public.file-url": as
   std::string userData;
   // timeout must outlast the slowest delivery: a 3 s verification pause, the 8 s wait for the

@@ -176,12 +176,4 @@ void createDirectories(const std::filesystem::path& path, unsigned mode) {
   }
 }
 
-std::string readWholeFile(const std::filesystem::path& path) {
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) throw errnoError(errno, path.native());
-  std::string bytes;
-  appendUpTo(fd.get(), bytes, UINTMAX_MAX, path);
-  return bytes;
-}
-
 }  // namespace platform

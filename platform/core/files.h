@@ -86,9 +86,6 @@ class LockFile {
   int fd_ = -1;
 };
 
-// readWholeFile reads a file completely in bounded chunks into memory. Throws errnoError.
-std::string readWholeFile(const std::filesystem::path& path);
-
 // homeDirectory: $HOME when set and absolute, else the user database entry.
 std::filesystem::path homeDirectory();
 

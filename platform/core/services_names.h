@@ -4,6 +4,14 @@
 // the client that stands in for the desktop's Services menu.
 namespace platform {
 
+// The add-on's port name (NSPortName in its Info.plist), used as the provider's well-known bus
+// name; the bus activation file and the client name it too.
+inline constexpr const char* kAddOnPortName = "app.tonebrook.QuickConversion";
+
+// The pasteboard keys a Convert call carries: file URL texts, and a property-list path list.
+inline constexpr const char* kFileUrlPasteboardKey = "public.file-url";
+inline constexpr const char* kFilenamesPasteboardKey = "NSFilenamesPboardType";
+
 inline constexpr const char* kServicesObjectPath = "/app/tonebrook/Services";
 inline constexpr const char* kServicesInterface = "app.tonebrook.Services";
 inline constexpr const char* kServicesConvertMethod = "Convert";

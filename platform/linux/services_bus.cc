@@ -24,9 +24,6 @@ struct ServicesBus::PendingCall {
 
 namespace {
 
-constexpr const char* kFileUrlKey = "public.file-url";
-constexpr const char* kFilenamesKey = "NSFilenamesPboardType";
-
 // readStrings reads an `as` at the current position.
 int readStrings(sd_bus_message* message, std::vector<std::string>& strings) {
   int r = sd_bus_message_enter_container(message, 'a', "s");
@@ -58,7 +55,7 @@ int readEntry(sd_bus_message* message, Pasteboard& pasteboard, sd_bus_error* err
   const char* key = nullptr;
   int r = sd_bus_message_read(message, "s", &key);
   if (r < 0) return r;
-  if (std::strcmp(key, kFileUrlKey) == 0) {
+  if (std::strcmp(key, kFileUrlPasteboardKey) == 0) {
     std::vector<std::string> urls;
     if ((r = readVariantStrings(message, urls)) < 0) return r;
     if (r == 0) {
@@ -66,7 +63,7 @@ int readEntry(sd_bus_message* message, Pasteboard& pasteboard, sd_bus_error* err
                               "public.file-url must hold an array of strings");
     }
     pasteboard.writeEntries(urls);
-  } else if (std::strcmp(key, kFilenamesKey) == 0) {
+  } else if (std::strcmp(key, kFilenamesPasteboardKey) == 0) {
     std::vector<std::string> paths;
     if ((r = readVariantStrings(message, paths)) < 0) return r;
     pasteboard.setFilenames({r > 0 ? std::optional(std::move(paths)) : std::nullopt});

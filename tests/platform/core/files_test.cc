@@ -176,13 +176,5 @@ TEST(ProcessFactsTest, ClockAndProcessId) {
   EXPECT_GT(platform::processId(), 0);
 }
 
-TEST(ReadWholeFileTest, ReadsEverythingOrFailsWithThePath) {
-  TempDirectory dir;
-  const std::string bytes(200000, 'z');
-  writeText(dir / "file", bytes);
-  EXPECT_EQ(platform::readWholeFile(dir / "file"), bytes);
-  EXPECT_ERRNO(platform::readWholeFile(dir / "missing"), ENOENT);
-}
-
 }  // namespace
 }  // namespace test_support
