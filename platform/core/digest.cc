@@ -1,6 +1,7 @@
 #include "platform/core/digest.h"
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -15,7 +16,9 @@
 namespace platform {
 namespace {
 
-constexpr std::size_t kChunkSize = 1 << 20;
+// Small enough to come from the heap and be reused call after call: the provider hashes its
+// executable five times a second, and a fresh megabyte each time is a megabyte of page faults.
+constexpr std::size_t kChunkSize = 64 << 10;
 
 struct ContextFree {
   void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
@@ -25,7 +28,9 @@ using Context = std::unique_ptr<EVP_MD_CTX, ContextFree>;
 // Sha256 wraps one EVP digest; allocation failures are the only errors OpenSSL reports here.
 class Sha256 {
  public:
-  Sha256() : context_(EVP_MD_CTX_new()) {
+  // No configuration file: only the built-in SHA-256 is used, and reading openssl.cnf would
+  // cost every process start. The first call decides for the whole process; later ones are cheap.
+  Sha256() : context_(initialised() ? EVP_MD_CTX_new() : nullptr) {
     if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
       throw Error("Tonebrook.Digest", 1, "SHA-256 is not available");
     }
@@ -52,6 +57,10 @@ class Sha256 {
   }
 
  private:
+  static bool initialised() {
+    return OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) == 1;
+  }
+
   Context context_;
 };
 
@@ -69,15 +78,15 @@ std::string sha256HexOfFile(const std::filesystem::path& path) {
   if (fd < 0) throw errnoError(errno, path.native());
   const Descriptor file(fd);
   Sha256 digest;
-  std::vector<char> buffer(kChunkSize);
+  const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kChunkSize);
   for (;;) {
-    const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
+    const ssize_t count = ::read(file.get(), buffer.get(), kChunkSize);
     if (count < 0) {
       if (errno == EINTR) continue;
       throw errnoError(errno, path.native());
     }
     if (count == 0) break;
-    digest.update(buffer.data(), static_cast<std::size_t>(count));
+    digest.update(buffer.get(), static_cast<std::size_t>(count));
   }
   return digest.hex();
 }
