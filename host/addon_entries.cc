@@ -62,8 +62,10 @@ constexpr fs::perms kReadable =
 // menu entry never executes a half-copied file.
 void installClient(const fs::path& source, const fs::path& target) {
   platform::createDirectories(target.parent_path(), kDirectoryMode);
-  const fs::path staging = target.parent_path() / ("." + target.filename().string() + "." +
-                                                   platform::Uuid::random().text());
+  // Appended, not "." + string: GCC 12 -O2 sees a false -Wrestrict in that operator+.
+  std::string hidden(1, '.');
+  hidden += target.filename().string() + "." + platform::Uuid::random().text();
+  const fs::path staging = target.parent_path() / hidden;
   try {
     fs::copy_file(source, staging);
     fs::permissions(staging, kExecutable);

@@ -44,7 +44,8 @@ std::optional<OutputFormat> outputFormat(std::string_view format) {
 
 fs::path freeOutputLocation(const fs::path& input, std::string_view extension) {
   const std::string stem = input.stem().string();
-  const std::string suffix = "." + std::string(extension);
+  std::string suffix(1, '.');  // not "." + string: GCC 12 -O2 sees a false -Wrestrict there
+  suffix += extension;
   fs::path candidate = input.parent_path() / (stem + suffix);
   std::error_code error;
   for (int number = 2; fs::exists(fs::symlink_status(candidate, error)); ++number) {

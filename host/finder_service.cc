@@ -11,6 +11,7 @@
 #include "exchange/json_form.h"
 #include "exchange/record_files.h"
 #include "host/request_handling.h"
+#include "platform/core/directory_events.h"
 #include "platform/core/files.h"
 
 namespace host {
@@ -86,9 +87,15 @@ void serveQueue(const FinderServiceOptions& options, const std::vector<std::stri
   auto idleSince = Clock::now();
   const auto idleLimit = std::chrono::duration<double>(options.idleSeconds);
   std::deque<AcceptedRequest> converting;
+  // Opened before the queue is read, so a request that lands after that read still wakes the
+  // wait; the 50 ms check stays for when the kernel gives no watch or drops an event.
+  std::optional<platform::DirectoryEvents> arrivals;
   while (!converting.empty() || Clock::now() - idleSince < idleLimit) {
     // Every waiting request is answered before the next file is converted, so no answer waits
     // behind a long conversion.
+    if (!arrivals) {
+      arrivals = platform::DirectoryEvents::open(FinderConversion::requests(options.root));
+    }
     bool answered = false;
     while (std::optional<TakenRequest> taken = takeNextRequest(options.root)) {
       if (auto accepted = answerRequest(options.root, *taken)) {
@@ -99,7 +106,12 @@ void serveQueue(const FinderServiceOptions& options, const std::vector<std::stri
     if (!converting.empty()) {
       if (convertNext(converting.front())) converting.pop_front();
     } else if (!answered) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      constexpr std::chrono::milliseconds idleCheck{50};
+      if (arrivals) {
+        arrivals->wait(idleCheck);
+      } else {
+        std::this_thread::sleep_for(idleCheck);
+      }
       continue;
     }
     idleSince = Clock::now();

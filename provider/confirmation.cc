@@ -1,5 +1,6 @@
 #include "provider/confirmation.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,10 @@ void awaitAcknowledgement(platform::Desktop& desktop, const std::filesystem::pat
   std::filesystem::path file =
       FinderConversion::acknowledgements(root) / FinderConversion::fileName(requestID);
   const platform::MonotonicTime deadline = desktop.now() + acknowledgementDeadline;
+  // Wakes the wait as soon as an answer is renamed into place; the slices stay for a desktop
+  // that cannot watch and for events the kernel drops.
+  const std::unique_ptr<platform::EntryWatch> watch =
+      desktop.watchForEntries(FinderConversion::acknowledgements(root));
   while (desktop.now() < deadline) {
     if (auto answer = FinderConversion::tryRead<FinderConversion::Acknowledgement>(file)) {
       if (answer->accepted) return;

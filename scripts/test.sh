@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs every test in the
-# normal and in the sanitizer configuration.
+# normal and in the sanitizer configuration, then builds the release configuration and runs
+# every benchmark once, briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,3 +14,8 @@ for preset in normal sanitize; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset"
 done
+
+echo "=== release ==="
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+bench/run_once.sh build/release

@@ -27,6 +27,13 @@ class Timer {
   virtual void invalidate() = 0;
 };
 
+// EntryWatch is a watch from Desktop::watchForEntries; the watch ends when it is destroyed,
+// which must happen before the desktop goes.
+class EntryWatch {
+ public:
+  virtual ~EntryWatch() = default;
+};
+
 // ServicesProvider is what the Services machinery calls: a pasteboard, the user data of the
 // chosen item (absent becomes "" at the provider) and an error slot for one sentence.
 class ServicesProvider {
@@ -88,6 +95,14 @@ class Desktop {
                                                         std::function<void()> block) = 0;
   // post hands work to the main run loop from any thread and wakes it.
   virtual void post(std::function<void()> work) = 0;
+  // watchForEntries: while the watch lives, runUntil also returns before its date soon after an
+  // entry is created in or renamed into `directory` (by any process). nullptr when this desktop
+  // cannot watch it (no such directory, kernel limits reached, the test double's virtual clock):
+  // runUntil then keeps to its date, so callers look for the entry themselves either way.
+  virtual std::unique_ptr<EntryWatch> watchForEntries(const std::filesystem::path& directory) {
+    (void)directory;
+    return nullptr;
+  }
 
   // Bundles.
   virtual std::optional<Bundle> openBundle(const std::filesystem::path& directory) = 0;

@@ -1,9 +1,12 @@
 #include "platform/desktop/desktop.h"
 
+#include <poll.h>
+
 #include <cstdlib>
 #include <map>
 #include <system_error>
 
+#include "platform/core/directory_events.h"
 #include "platform/linux/bookmark.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/run_loop.h"
@@ -12,6 +15,29 @@
 
 namespace platform {
 namespace {
+
+// LinuxEntryWatch is a directory's inotify descriptor as a source of the run loop: pending
+// events end the runUntil that is waiting.
+class LinuxEntryWatch final : public EntryWatch, private RunLoopSource {
+ public:
+  LinuxEntryWatch(RunLoop& loop, DirectoryEvents events) : loop_(loop), events_(std::move(events)) {
+    loop_.addSource(*this);
+  }
+  LinuxEntryWatch(const LinuxEntryWatch&) = delete;
+  LinuxEntryWatch& operator=(const LinuxEntryWatch&) = delete;
+  ~LinuxEntryWatch() override { loop_.removeSource(*this); }
+
+ private:
+  int descriptor() const override { return events_.descriptor(); }
+  short events() const override { return POLLIN; }
+  std::optional<MonotonicTime> deadline() const override { return std::nullopt; }
+  void perform() override {
+    if (events_.drain()) loop_.stop();
+  }
+
+  RunLoop& loop_;
+  DirectoryEvents events_;
+};
 
 // LinuxDesktop is the desktop of this process on Linux: one run loop for the main thread, the
 // Services machinery on the session bus, bundles, processes and launches through /proc and
@@ -33,6 +59,11 @@ class LinuxDesktop final : public Desktop {
     return loop_.scheduleRepeatingTimer(interval, std::move(block));
   }
   void post(std::function<void()> work) override { loop_.post(std::move(work)); }
+  std::unique_ptr<EntryWatch> watchForEntries(const std::filesystem::path& directory) override {
+    std::optional<DirectoryEvents> events = DirectoryEvents::open(directory);
+    if (!events) return nullptr;
+    return std::make_unique<LinuxEntryWatch>(loop_, *std::move(events));
+  }
 
   std::optional<Bundle> openBundle(const std::filesystem::path& directory) override {
     return Bundle::open(directory);

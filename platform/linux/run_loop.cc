@@ -32,7 +32,7 @@ void RunLoop::runUntil(MonotonicTime date) {
     while (posted_.runOne()) {
     }
     performSources();
-    if (now() >= date) return;
+    if (std::exchange(stopRequested_, false) || now() >= date) return;
     wait(date);
   }
 }

@@ -50,6 +50,10 @@ class RunLoop {
   // post queues `work` for the loop's thread and wakes it; callable from any thread.
   void post(std::function<void()> work);
 
+  // stop makes the innermost runUntil return after its current pass, before its date; for a
+  // source whose event ends the caller's wait. Main thread only.
+  void stop() { stopRequested_ = true; }
+
   void addSource(RunLoopSource& source);
   void removeSource(RunLoopSource& source);
 
@@ -69,6 +73,7 @@ class RunLoop {
   std::uint64_t nextTimerOrder_ = 0;
   std::vector<SourceEntry> sources_;
   PostedWork posted_;
+  bool stopRequested_ = false;
 };
 
 }  // namespace platform

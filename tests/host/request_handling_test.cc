@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <thread>
 
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
@@ -111,6 +113,24 @@ TEST_F(FinderServiceTest, AnswersAtOnceThenReportsEachJob) {
   EXPECT_TRUE(last.terminal);
   EXPECT_EQ(last.outputs, std::vector<platform::Url>{
                               platform::Url::fromFilePath(directory_ / "Music" / "good.ogg")});
+}
+
+// A host started before its state root exists gets no directory watch at first: it looks every
+// 50 ms, watches once the queue is there, and answers a request queued while it waits.
+TEST_F(FinderServiceTest, AnswersARequestQueuedWhileItWaitsEvenWithoutAQueueAtStart) {
+  ASSERT_FALSE(fs::exists(root_));
+  std::thread host([&] { host::serveQueue({root_, false, 1.0}, {"--finder-service"}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  Request first = queue({directory_ / "Music" / "gone.wav"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  Request second = queue({directory_ / "Music" / "gone too.wav"});
+  host.join();
+  for (const Request& request : {first, second}) {
+    Acknowledgement answer = answerTo(request.id);
+    EXPECT_FALSE(answer.accepted);
+    EXPECT_EQ(answer.id, request.id);
+  }
+  EXPECT_TRUE(queueIsEmpty());
 }
 
 TEST_F(FinderServiceTest, RefusesWhatItCannotTake) {

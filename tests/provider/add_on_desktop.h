@@ -26,6 +26,12 @@ class AddOnDesktop final : public platform::Desktop {
     return real_->scheduleRepeatingTimer(interval, std::move(block));
   }
   void post(std::function<void()> work) override { real_->post(std::move(work)); }
+  std::unique_ptr<platform::EntryWatch> watchForEntries(
+      const std::filesystem::path& directory) override {
+    return watches_ ? real_->watchForEntries(directory) : nullptr;
+  }
+  // withoutWatches: as a desktop whose kernel refuses every watch, for the polling fallback.
+  void withoutWatches() { watches_ = false; }
   std::optional<platform::Bundle> openBundle(const std::filesystem::path& directory) override {
     return real_->openBundle(directory);
   }
@@ -64,6 +70,7 @@ class AddOnDesktop final : public platform::Desktop {
   std::vector<std::string> arguments_;
   std::vector<std::string> argv_;  // storage behind the real desktop's argv
   std::unique_ptr<platform::Desktop> real_;
+  bool watches_ = true;
 };
 
 }  // namespace provider_test

@@ -135,6 +135,15 @@ TEST_F(RealLaunch, StandInHostAcknowledgesWithExactlyTheConfiguredArguments) {
       << "state " << processState(pid);
 }
 
+// Without a directory watch (inotify limits reached) the wait still sees the real host's answer
+// by looking every slice.
+TEST_F(RealLaunch, AcknowledgementIsSeenByPollingWhenNoWatchCanBeMade) {
+  desktop.withoutWatches();
+  auto provider = makeProvider();
+  EXPECT_EQ(convert(*provider), std::nullopt);
+  EXPECT_TRUE(waitUntil([&] { return !provider->launchInFlight(); }));
+}
+
 TEST(RealLaunchNormalRun, HostGetsOneArgumentAndServesTheDefaultStateRoot) {
   Sandbox sandbox(builtHost, Sandbox::RootPlace::belowHome);
   const char* previousHome = std::getenv("HOME");

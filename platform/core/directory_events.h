@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+
+namespace platform {
+
+// DirectoryEvents tells when an entry appears in one directory: a file created and closed there,
+// or renamed into it. It only wakes a waiter sooner; callers still look at the directory
+// themselves, since events can be lost (a full kernel queue) and say nothing about what changed.
+// Move-only; the kernel watch ends with the object.
+class DirectoryEvents {
+ public:
+  // open watches `directory`; nullopt when the kernel refuses (no such directory, inotify
+  // instance or watch limits reached), so the caller falls back to polling.
+  static std::optional<DirectoryEvents> open(const std::filesystem::path& directory);
+
+  DirectoryEvents(DirectoryEvents&& other) noexcept;
+  DirectoryEvents& operator=(DirectoryEvents&& other) noexcept;
+  DirectoryEvents(const DirectoryEvents&) = delete;
+  DirectoryEvents& operator=(const DirectoryEvents&) = delete;
+  ~DirectoryEvents();
+
+  // wait blocks until an entry appears or `timeout` passes, and consumes what arrived; true when
+  // something appeared (also when it had appeared before the call).
+  bool wait(std::chrono::milliseconds timeout);
+  // drain consumes pending events without blocking; true when there were any.
+  bool drain();
+  // descriptor: readable while events are pending; for a run loop to watch, never to close.
+  int descriptor() const noexcept { return fd_; }
+
+ private:
+  explicit DirectoryEvents(int fd) noexcept : fd_(fd) {}
+  int fd_ = -1;
+};
+
+}  // namespace platform
