@@ -48,7 +48,7 @@ TEST(RealRunLoop, EntryRenamedIntoAWatchedDirectoryEndsRunUntil) {
   test_support::TempDirectory dir;
   std::filesystem::create_directory(dir / "answers");
   std::filesystem::create_directory(dir / "elsewhere");
-  auto desktop = makeLinuxDesktop(0, nullptr);
+  auto desktop = makeDesktop(0, nullptr);
   auto rename = [&](const char* target) {
     std::ofstream(dir / "draft") << "{}";
     std::filesystem::rename(dir / "draft", dir / target);
@@ -78,7 +78,7 @@ TEST(RealRunLoop, EntryRenamedIntoAWatchedDirectoryEndsRunUntil) {
 TEST(RealRunLoop, NoWatchWithoutADirectory) {
   test_support::TempDirectory dir;
   std::ofstream(dir / "file") << "x";
-  auto desktop = makeLinuxDesktop(0, nullptr);
+  auto desktop = makeDesktop(0, nullptr);
   for (const char* name : {"missing", "file"}) {
     EXPECT_EQ(desktop->watchForEntries(dir / name), nullptr) << name;
   }
