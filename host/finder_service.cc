@@ -11,7 +11,7 @@
 #include "exchange/json_form.h"
 #include "exchange/record_files.h"
 #include "host/request_handling.h"
-#include "platform/core/directory_events.h"
+#include "platform/linux/directory_events.h"
 #include "platform/core/files.h"
 
 namespace host {

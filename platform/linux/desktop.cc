@@ -6,7 +6,7 @@
 #include <map>
 #include <system_error>
 
-#include "platform/core/directory_events.h"
+#include "platform/linux/directory_events.h"
 #include "platform/linux/bookmark.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/run_loop.h"

@@ -1,5 +1,5 @@
 // DirectoryEvents on real temporary directories, with files renamed in from another thread.
-#include "platform/core/directory_events.h"
+#include "platform/linux/directory_events.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/core/directory_events.h"
+#include "platform/linux/directory_events.h"
 
 #include <poll.h>
 #include <sys/inotify.h>
