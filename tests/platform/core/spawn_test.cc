@@ -374,7 +374,8 @@ TEST(ChildProcessTest, AChildThatEndsWithThisProcessIsKilledWhenItsSpawningThrea
   // The parent-death signal follows the thread that spawned the child (for a single-threaded
   // host, the process): a thread that spawns and ends stands in for a host that is killed.
   TempDirectory directory;
-  SpawnOptions options = shell("echo \"$0 $1\" > \"$2\"; exec sleep 30");
+  SpawnOptions options =
+      shell("echo \"$0 $1\" > \"$2.new\" && mv \"$2.new\" \"$2\"; exec sleep 30");
   options.arguments.insert(options.arguments.end(),
                            {"kept", "as given", (directory / "arguments").string()});
   options.endsWithThisProcess = true;
