@@ -123,10 +123,14 @@ class HostServiceTest : public ::testing::Test {
     return ::testing::internal::GetCapturedStderr();
   }
 
-  // startHost starts the real host on this state root, with the fake ffmpeg first on PATH.
+  // startHost starts the real host on this state root, with the fake ffmpeg first on PATH. It
+  // runs a copy of the built host, so that a provider under test elsewhere never takes it for
+  // the bound copy running.
   platform::ChildProcess startHost() {
+    const fs::path copy = directory_ / "Tonebrook";
+    if (!fs::exists(copy)) fs::copy_file(TONEBROOK_HOST, copy);
     platform::SpawnOptions options;
-    options.arguments = {TONEBROOK_HOST, "--finder-service", "--verify-finder-inbox",
+    options.arguments = {copy.string(), "--finder-service", "--verify-finder-inbox",
                          root_.string()};
     options.environment = {{"PATH", bin_.string() + ":/usr/bin:/bin"}};
     options.errors = platform::StreamTarget::toFile(directory_ / "host.log");
