@@ -90,6 +90,11 @@ class LifecycleLock {
   LifecycleLock(LifecycleLock&&) noexcept = default;
   ~LifecycleLock();  // unlock, then close
 
+  // keepUntilExit leaves the lock held until the process ends: the system releases it only
+  // when the process is gone, so that nobody who gets the lock still sees this process running.
+  // The object holds nothing afterwards.
+  void keepUntilExit() noexcept { file_.keepUntilExit(); }
+
  private:
   explicit LifecycleLock(platform::LockFile file) : file_(std::move(file)) {}
   platform::LockFile file_;

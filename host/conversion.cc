@@ -2,13 +2,21 @@
 
 #include <cstdlib>
 #include <system_error>
+#include <thread>
+#include <utility>
 
-#include "platform/core/run_tool.h"
+#include "platform/core/error.h"
+#include "platform/core/file_operations.h"
+#include "platform/core/files.h"
+#include "platform/core/uuid.h"
 
 namespace host {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The input's descriptor in ffmpeg.
+constexpr int kInputDescriptor = 3;
 
 bool isExecutable(const fs::path& path) {
   std::error_code error;
@@ -18,17 +26,22 @@ bool isExecutable(const fs::path& path) {
 }
 
 // ffmpegArguments: a quiet, non-interactive run that refuses to overwrite. The "file:" prefix
-// keeps ffmpeg from reading a name such as "concat:x" as a protocol. The tool is run without a
-// shell, so each name reaches ffmpeg exactly as it is.
-std::vector<std::string> ffmpegArguments(const fs::path& input, const fs::path& output,
-                                         const OutputFormat& format) {
+// keeps ffmpeg from reading a name as a protocol ("concat:x"). The tool is run without a shell,
+// so the output name reaches ffmpeg exactly as it is; the input is the descriptor passed in.
+std::vector<std::string> ffmpegArguments(const fs::path& output, const OutputFormat& format) {
   std::vector<std::string> arguments{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
                                      "-n",     "-i"};
-  arguments.push_back("file:" + input.string());
+  arguments.push_back("file:/dev/fd/" + std::to_string(kInputDescriptor));
   arguments.push_back("-vn");
   arguments.insert(arguments.end(), format.encoderArguments.begin(), format.encoderArguments.end());
   arguments.push_back("file:" + output.string());
   return arguments;
+}
+
+std::uintmax_t sizeOf(const fs::path& path) {
+  std::error_code error;
+  const std::uintmax_t size = fs::file_size(path, error);
+  return error ? 0 : size;
 }
 
 }  // namespace
@@ -55,7 +68,7 @@ fs::path freeOutputLocation(const fs::path& input, std::string_view extension) {
 }
 
 bool ffmpegAvailable() {
-  const char* path = std::getenv("PATH");
+  const char* path = std::getenv("PATH");  // NOLINT(concurrency-mt-unsafe): nobody sets it
   std::string directories = path ? path : "/usr/local/bin:/usr/bin:/bin";
   std::size_t start = 0;
   while (start <= directories.size()) {
@@ -68,12 +81,97 @@ bool ffmpegAvailable() {
   return false;
 }
 
-std::optional<fs::path> convertFile(const fs::path& input, const OutputFormat& format) {
-  fs::path output = freeOutputLocation(input, format.extension);
-  if (platform::runTool(ffmpegArguments(input, output, format), {0})) return output;
-  // Whatever lies at `output` now is left alone: it may be a file another program created in
-  // the meantime, which ffmpeg -n refused to touch.
+std::unique_ptr<Conversion> Conversion::start(const fs::path& input, const OutputFormat& format,
+                                              std::string_view tag) {
+  std::optional<platform::RegularFile> source = platform::RegularFile::open(input);
+  if (!source) return nullptr;
+  fs::path hidden =
+      input.parent_path() / (".tonebrook-" + std::string(tag) + "." + format.extension);
+  std::error_code ignored;
+  fs::remove(hidden, ignored);
+  platform::SpawnOptions options;
+  options.arguments = ffmpegArguments(hidden, format);
+  options.searchPath = true;
+  options.passed = {{kInputDescriptor, source->descriptor()}};
+  options.endsWithThisProcess = true;
+  try {
+    return std::unique_ptr<Conversion>(new Conversion(input, std::move(hidden), format.extension,
+                                                      platform::ChildProcess::spawn(options)));
+  } catch (const platform::Error&) {
+    return nullptr;
+  }
+}
+
+Conversion::Conversion(fs::path input, fs::path hidden, std::string extension,
+                       platform::ChildProcess converter)
+    : input_(std::move(input)),
+      hidden_(std::move(hidden)),
+      extension_(std::move(extension)),
+      converter_(std::move(converter)),
+      lastGrowth_(std::chrono::steady_clock::now()) {}
+
+Conversion::~Conversion() {
+  converter_ = platform::ChildProcess();  // kills and reaps it when it still runs
+  if (!finished_) {
+    std::error_code ignored;
+    fs::remove(hidden_, ignored);
+  }
+}
+
+Conversion::Progress Conversion::poll(std::chrono::duration<double> stallLimit) {
+  std::optional<int> status;
+  try {
+    status = converter_.waitFor(std::chrono::seconds(0));
+  } catch (const platform::Error&) {
+    return Progress::failed;
+  }
+  if (status) return *status == 0 ? Progress::succeeded : Progress::failed;
+  const auto now = std::chrono::steady_clock::now();
+  const std::uintmax_t size = sizeOf(hidden_);
+  if (size != outputSize_) {
+    outputSize_ = size;
+    lastGrowth_ = now;
+  } else if (now - lastGrowth_ >= stallLimit) {
+    stalled_ = true;
+    converter_.kill();
+    converter_.wait();
+    return Progress::failed;
+  }
+  return Progress::running;
+}
+
+std::optional<fs::path> Conversion::finish() {
+  // A name taken between the choice and the rename is skipped; a few attempts are plenty.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    fs::path output = freeOutputLocation(input_, extension_);
+    try {
+      if (platform::renameWithoutReplacing(hidden_, output)) {
+        finished_ = true;
+        return output;
+      }
+    } catch (const platform::Error&) {
+      return std::nullopt;
+    }
+  }
   return std::nullopt;
+}
+
+std::optional<fs::path> convertFile(const fs::path& input, const OutputFormat& format,
+                                    std::chrono::duration<double> stallLimit) {
+  std::unique_ptr<Conversion> conversion =
+      Conversion::start(input, format, platform::Uuid::random().text());
+  if (!conversion) return std::nullopt;
+  for (;;) {
+    switch (conversion->poll(stallLimit)) {
+      case Conversion::Progress::running:
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        continue;
+      case Conversion::Progress::succeeded:
+        return conversion->finish();
+      case Conversion::Progress::failed:
+        return std::nullopt;
+    }
+  }
 }
 
 }  // namespace host

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/core/spawn.h"
 
 namespace host {
 
@@ -25,9 +30,58 @@ std::filesystem::path freeOutputLocation(const std::filesystem::path& input,
 // ffmpegAvailable: an executable "ffmpeg" is found on PATH.
 bool ffmpegAvailable();
 
-// convertFile converts `input` beside itself with ffmpeg, never overwriting a file; the output
-// location when ffmpeg succeeded, else nullopt.
-std::optional<std::filesystem::path> convertFile(const std::filesystem::path& input,
-                                                 const OutputFormat& format);
+// Conversion is one input being converted by ffmpeg, a child process that the caller watches
+// with poll while it does other work. The output is written under a hidden name beside the
+// input (".tonebrook-<tag>.<ext>") and gets its final name only once complete, so a partial
+// output never carries the final name. ffmpeg reads the input through a descriptor opened
+// here, so it converts exactly the regular file checked here, never a FIFO or device put in
+// its place. It ends with this process, and poll stops it when its output has not grown for
+// the stall limit. A Conversion that goes unfinished kills ffmpeg and removes the hidden file.
+class Conversion {
+ public:
+  enum class Progress { running, succeeded, failed };
+
+  // start: nullopt when the input is not a readable regular file or ffmpeg cannot be started.
+  // `tag` names the hidden output (a job identifier); a file already there under that name,
+  // left by a conversion that was cut short, is replaced.
+  static std::unique_ptr<Conversion> start(const std::filesystem::path& input,
+                                           const OutputFormat& format, std::string_view tag);
+
+  Conversion(const Conversion&) = delete;
+  Conversion& operator=(const Conversion&) = delete;
+  ~Conversion();
+
+  // poll: whether ffmpeg still runs, succeeded or failed. A converter whose output has not
+  // grown for `stallLimit` is killed, and the conversion failed.
+  Progress poll(std::chrono::duration<double> stallLimit);
+
+  // finish, after success: moves the output to freeOutputLocation, never replacing a file
+  // (another program may take a name meanwhile: the next free one is used). The final
+  // location; nullopt when it could not be moved (the hidden file is removed).
+  std::optional<std::filesystem::path> finish();
+
+  const std::filesystem::path& hiddenOutput() const noexcept { return hidden_; }
+  // stalled: poll stopped the converter for want of progress.
+  bool stalled() const noexcept { return stalled_; }
+
+ private:
+  Conversion(std::filesystem::path input, std::filesystem::path hidden, std::string extension,
+             platform::ChildProcess converter);
+
+  std::filesystem::path input_;
+  std::filesystem::path hidden_;
+  std::string extension_;
+  platform::ChildProcess converter_;
+  std::uintmax_t outputSize_ = 0;
+  std::chrono::steady_clock::time_point lastGrowth_;
+  bool finished_ = false;
+  bool stalled_ = false;
+};
+
+// convertFile converts `input` beside itself and waits for the end (a Conversion with a fresh
+// tag); the output location when ffmpeg succeeded, else nullopt.
+std::optional<std::filesystem::path> convertFile(
+    const std::filesystem::path& input, const OutputFormat& format,
+    std::chrono::duration<double> stallLimit = std::chrono::seconds(60));
 
 }  // namespace host

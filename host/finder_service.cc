@@ -4,20 +4,30 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <system_error>
 #include <thread>
 
 #include "exchange/constants.h"
 #include "exchange/json_form.h"
 #include "exchange/record_files.h"
+#include "host/log.h"
 #include "host/request_handling.h"
 #include "platform/linux/directory_events.h"
 #include "platform/core/files.h"
+#include "platform/core/unicode.h"
 
 namespace host {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// How long one pass waits for new work: short enough that an answer never waits long, and that
+// running conversions are watched closely.
+constexpr std::chrono::milliseconds kPassWait{50};
+// A request whose answer could not be written is tried again after this.
+constexpr std::chrono::seconds kAnswerRetry{1};
 
 bool isQueuedRequest(const fs::directory_entry& entry) {
   std::string name = entry.path().filename().string();
@@ -42,18 +52,19 @@ std::vector<fs::path> queuedOldestFirst(const fs::path& root) {
   return paths;
 }
 
-// takeNextRequest renames the oldest queued request to a hidden name of this process; a rename
-// that fails means another host took it first.
-std::optional<TakenRequest> takeNextRequest(const fs::path& root) {
-  for (const fs::path& request : queuedOldestFirst(root)) {
-    std::string name = request.filename().string();
-    fs::path taken =
-        request.parent_path() / (".taken-" + std::to_string(platform::processId()) + "-" + name);
-    std::error_code renameError;
-    fs::rename(request, taken, renameError);
-    if (!renameError) return TakenRequest{taken, name};
-  }
-  return std::nullopt;
+// take renames a queued request to this process's hidden name, holding a lock on it for as
+// long as this host owns it (taken before the rename, so no other host ever sees the taken file
+// unlocked). A rename that fails means another host took it first. A file that cannot be
+// opened for the lock is taken without one: it cannot be read either, and is refused at once.
+std::optional<TakenRequest> take(const fs::path& request) {
+  const std::string name = request.filename().string();
+  std::optional<platform::LockFile> lock = platform::LockFile::openExisting(request);
+  if (lock && !lock->tryLockExclusive()) return std::nullopt;  // another host is taking it
+  const fs::path taken = request.parent_path() / takenName(name);
+  std::error_code renameError;
+  fs::rename(request, taken, renameError);
+  if (renameError) return std::nullopt;
+  return TakenRequest{taken, name, std::move(lock)};
 }
 
 void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& arguments) {
@@ -63,6 +74,121 @@ void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& argu
   FinderConversion::writeDocument(FinderConversion::jsonForm::dumpDocument(sign),
                                   root / FinderConversion::names::packagedInbox);
 }
+
+class QueueServer {
+ public:
+  explicit QueueServer(const FinderServiceOptions& options)
+      : root_(options.root), idleLimit_(options.idleSeconds), stallLimit_(options.stallSeconds) {}
+
+  std::optional<FinderConversion::LifecycleLock> run() {
+    try {
+      for (AcceptedRequest& resumed : resumeAbandoned(root_)) {
+        converting_.push_back(std::move(resumed));
+      }
+    } catch (const std::exception& error) {
+      logEvent(std::string("unfinished work of earlier hosts not taken over: ") + error.what());
+    }
+    // Watched before the queue is first read, so a request that lands after that read still
+    // wakes the wait.
+    arrivals_ = platform::DirectoryEvents::open(FinderConversion::requests(root_));
+    auto idleSince = Clock::now();
+    for (;;) {
+      const bool answered = answerWaiting(false);
+      const bool converting = advanceConversions();
+      if (answered || converting) {
+        idleSince = Clock::now();
+      } else if (Clock::now() - idleSince >= idleLimit_) {
+        if (std::optional<Exit> exit = closeWindow()) return std::move(exit->lock);
+        idleSince = Clock::now();
+      }
+      waitForWork(kPassWait);
+    }
+  }
+
+ private:
+  struct Exit {
+    std::optional<FinderConversion::LifecycleLock> lock;
+  };
+
+  // waitForWork is the one place where the host waits for something to do: a request landing
+  // in the queue wakes it at once (inotify, where the kernel gives a watch; tried again until
+  // the queue directory exists), and it looks again at most `limit` later in any case, which is
+  // also when it checks its running conversions.
+  void waitForWork(std::chrono::milliseconds limit) {
+    if (!arrivals_) arrivals_ = platform::DirectoryEvents::open(FinderConversion::requests(root_));
+    if (arrivals_) {
+      arrivals_->wait(limit);
+    } else {
+      std::this_thread::sleep_for(limit);
+    }
+  }
+
+  // answerWaiting takes and answers every waiting request; true when it answered one. A request
+  // whose answer could not be written goes back to the queue, and this host tries it again
+  // only after a while; in the last look (`lastLook`) not at all, since it cannot answer it.
+  bool answerWaiting(bool lastLook) {
+    bool answered = false;
+    for (const fs::path& request : queuedOldestFirst(root_)) {
+      const std::string name = request.filename().string();
+      if (auto retry = retryAfter_.find(name); retry != retryAfter_.end()) {
+        if (lastLook || Clock::now() < retry->second) continue;
+      }
+      std::optional<TakenRequest> taken = take(request);
+      if (!taken) continue;
+      try {
+        if (auto accepted = answerRequest(root_, *std::move(taken))) {
+          converting_.push_back(*std::move(accepted));
+        }
+        retryAfter_.erase(name);
+        answered = true;
+      } catch (const std::exception& error) {
+        logEvent("request " + platform::replacingInvalidUtf8(fs::path(name).stem().string()) +
+                 ": not answered, left in the queue: " + error.what());
+        retryAfter_[name] = Clock::now() + kAnswerRetry;
+      }
+    }
+    return answered;
+  }
+
+  // advanceConversions moves the oldest accepted request on, so that requests are converted
+  // one at a time in the order they came; true while any is unfinished.
+  bool advanceConversions() {
+    while (!converting_.empty()) {
+      AcceptedRequest& request = converting_.front();
+      bool finished = true;
+      try {
+        finished = advance(request, stallLimit_);
+      } catch (const std::exception& error) {
+        // Its taken file stays: the next host takes the request over.
+        logEvent("request " + request.acknowledgement.id.text() + ": " + error.what());
+      }
+      if (!finished) return true;
+      converting_.pop_front();
+    }
+    return false;
+  }
+
+  // closeWindow: the lifecycle lock and a last look at the queue. Leaving (an Exit) only when
+  // the lock is free and nothing waits; a delivery holding the lock keeps this host serving.
+  std::optional<Exit> closeWindow() {
+    Exit exit;
+    try {
+      exit.lock.emplace(FinderConversion::LifecycleLock::acquire(root_));
+    } catch (const platform::Error& error) {
+      if (error.description() == FinderConversion::lockHeldSentence) return std::nullopt;
+      // No lock can be had at all, so no delivery can queue anything: the look alone will do.
+    }
+    if (answerWaiting(true)) return std::nullopt;
+    return exit;
+  }
+
+  fs::path root_;
+  std::chrono::duration<double> idleLimit_;
+  std::chrono::duration<double> stallLimit_;
+  std::deque<AcceptedRequest> converting_;
+  std::map<std::string, Clock::time_point> retryAfter_;
+  std::optional<platform::DirectoryEvents> arrivals_;
+};
 
 }  // namespace
 
@@ -81,41 +207,10 @@ std::optional<FinderServiceOptions> parseFinderServiceArguments(
   return options;
 }
 
-void serveQueue(const FinderServiceOptions& options, const std::vector<std::string>& arguments) {
+std::optional<FinderConversion::LifecycleLock> serveQueue(
+    const FinderServiceOptions& options, const std::vector<std::string>& arguments) {
   if (options.verification) leaveArrivalSign(options.root, arguments);
-  using Clock = std::chrono::steady_clock;
-  auto idleSince = Clock::now();
-  const auto idleLimit = std::chrono::duration<double>(options.idleSeconds);
-  std::deque<AcceptedRequest> converting;
-  // Opened before the queue is read, so a request that lands after that read still wakes the
-  // wait; the 50 ms check stays for when the kernel gives no watch or drops an event.
-  std::optional<platform::DirectoryEvents> arrivals;
-  while (!converting.empty() || Clock::now() - idleSince < idleLimit) {
-    // Every waiting request is answered before the next file is converted, so no answer waits
-    // behind a long conversion.
-    if (!arrivals) {
-      arrivals = platform::DirectoryEvents::open(FinderConversion::requests(options.root));
-    }
-    bool answered = false;
-    while (std::optional<TakenRequest> taken = takeNextRequest(options.root)) {
-      if (auto accepted = answerRequest(options.root, *taken)) {
-        converting.push_back(*std::move(accepted));
-      }
-      answered = true;
-    }
-    if (!converting.empty()) {
-      if (convertNext(converting.front())) converting.pop_front();
-    } else if (!answered) {
-      constexpr std::chrono::milliseconds idleCheck{50};
-      if (arrivals) {
-        arrivals->wait(idleCheck);
-      } else {
-        std::this_thread::sleep_for(idleCheck);
-      }
-      continue;
-    }
-    idleSince = Clock::now();
-  }
+  return QueueServer(options).run();
 }
 
 int runFinderService(const std::vector<std::string>& arguments) {
@@ -126,7 +221,11 @@ int runFinderService(const std::vector<std::string>& arguments) {
   }
   std::vector<std::string> all{std::string(FinderConversion::finderServiceOption)};
   all.insert(all.end(), arguments.begin(), arguments.end());
-  serveQueue(*options, all);
+  // Held until the process is gone: a delivery that gets the lock then finds no host running
+  // and launches one.
+  if (std::optional<FinderConversion::LifecycleLock> lock = serveQueue(*options, all)) {
+    lock->keepUntilExit();
+  }
   return 0;
 }
 

@@ -5,16 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "exchange/record_files.h"
+
 namespace host {
 
 // FinderService is the converter role: it takes request files out of the queue of a state root,
-// answers each within moments with an acknowledgement, converts the accepted ones and updates
-// the acknowledgement as they finish. Several hosts may serve one queue: a request is taken by
-// renaming it, which only one of them can do.
+// answers each within moments with an acknowledgement, converts the accepted ones in child
+// processes it watches meanwhile and updates the acknowledgement as they finish. Several hosts
+// may serve one queue: a request is taken by renaming it, which only one of them can do.
 struct FinderServiceOptions {
   std::filesystem::path root;  // the state root to serve
   bool verification = false;   // leave "packaged-inbox.json" as the sign of arrival
-  double idleSeconds = 2.0;    // exit once the queue has stayed empty this long
+  double idleSeconds = 2.0;    // leave once nothing has been waiting or converting this long
+  double stallSeconds = 60.0;  // stop a conversion whose output has not grown this long
 };
 
 // parseFinderServiceArguments reads "[--verify-finder-inbox STATE-ROOT]"; nullopt when the
@@ -22,8 +25,14 @@ struct FinderServiceOptions {
 std::optional<FinderServiceOptions> parseFinderServiceArguments(
     const std::vector<std::string>& arguments);
 
-// serveQueue serves `options.root` until the queue has been idle long enough.
-void serveQueue(const FinderServiceOptions& options, const std::vector<std::string>& arguments);
+// serveQueue serves `options.root`: first it takes over the unfinished work of hosts that are
+// gone (resumeAbandoned), then it answers and converts until it has been idle long enough.
+// It leaves only after a last look at the queue made while it holds the lifecycle lock, so
+// that no delivery can queue a request between that look and the end of this host; it never
+// leaves while a delivery holds the lock. Returns that lock (nullopt when the lock file cannot
+// be opened at all, so nobody can deliver either): the caller keeps it until the process ends.
+std::optional<FinderConversion::LifecycleLock> serveQueue(
+    const FinderServiceOptions& options, const std::vector<std::string>& arguments);
 
 // finderServiceUsage: the usage line of the "--finder-service" role.
 inline constexpr const char* finderServiceUsage =

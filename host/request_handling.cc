@@ -1,13 +1,17 @@
 #include "host/request_handling.h"
 
-#include <fstream>
 #include <optional>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "exchange/record_files.h"
 #include "exchange/records.h"
 #include "host/conversion.h"
+#include "host/log.h"
+#include "platform/core/file_operations.h"
+#include "platform/core/unicode.h"
 #include "platform/linux/bookmark.h"
 
 namespace host {
@@ -18,24 +22,36 @@ using FinderConversion::Acknowledgement;
 using FinderConversion::Input;
 using FinderConversion::Request;
 
-std::optional<Request> takeRecord(const TakenRequest& taken) {
-  std::optional<Request> request = FinderConversion::tryRead<Request>(taken.location);
-  std::error_code ignored;
-  fs::remove(taken.location, ignored);
-  return request;
+constexpr std::string_view kTakenPrefix = ".taken-";
+
+std::string labelOf(std::string_view queueName) {
+  return "request " + platform::replacingInvalidUtf8(fs::path(queueName).stem().string());
 }
 
-void answer(const fs::path& root, const TakenRequest& taken, const Acknowledgement& ack) {
+void writeAnswer(const fs::path& root, std::string_view queueName, const Acknowledgement& ack) {
   fs::path directory = FinderConversion::acknowledgements(root);
   FinderConversion::prepare(directory);
-  FinderConversion::write(ack, directory / taken.queueName);
+  FinderConversion::write(ack, directory / queueName);
+}
+
+// putBack returns a taken request to the queue under its own name, for a later answer.
+void putBack(const TakenRequest& taken) {
+  const fs::path queued = taken.location.parent_path() / taken.queueName;
+  try {
+    if (platform::renameWithoutReplacing(taken.location, queued)) return;
+    logEvent(labelOf(taken.queueName) + ": not put back, the queue holds that name again");
+  } catch (const std::exception& error) {
+    logEvent(labelOf(taken.queueName) + ": not put back: " + error.what());
+  }
+}
+
+void discard(const TakenRequest& taken) {
+  std::error_code ignored;
+  fs::remove(taken.location, ignored);
 }
 
 bool isReadableFile(const fs::path& path) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) return false;
-  std::ifstream stream(path, std::ios::binary);
-  return stream.good();
+  return platform::RegularFile::open(path).has_value();
 }
 
 // sourceOf: the input's own location, or where its bookmark leads when nothing is there.
@@ -64,64 +80,279 @@ std::vector<fs::path> sourcesOf(const Request& request, std::string& refusal) {
   return sources;
 }
 
-AcceptedRequest accept(const fs::path& root, const TakenRequest& taken, const Request& request,
-                       std::vector<fs::path> sources) {
-  AcceptedRequest accepted{root, taken.queueName, request.format, std::move(sources), {}, 0};
+std::string& stateOf(Acknowledgement& ack, std::size_t job) {
+  return ack.states[ack.jobs[job].text()];
+}
+
+// skipFinished moves `next` past jobs that are no longer queued (done before a resume).
+void skipFinished(AcceptedRequest& accepted) {
   Acknowledgement& ack = accepted.acknowledgement;
-  ack.id = request.id;
-  ack.accepted = true;
-  for (std::size_t index = 0; index < accepted.sources.size(); ++index) {
-    ack.jobs.push_back(platform::Uuid::random());
-    ack.states[ack.jobs.back().text()] = "queued";
+  while (accepted.next < accepted.sources.size() && stateOf(ack, accepted.next) != "queued") {
+    ++accepted.next;
   }
-  answer(root, taken, ack);  // the provider waits for this first answer
+}
+
+void record(AcceptedRequest& accepted, const std::optional<fs::path>& output) {
+  Acknowledgement& ack = accepted.acknowledgement;
+  stateOf(ack, accepted.next) = output ? "done" : "failed";
+  if (output) ack.outputs.push_back(platform::Url::fromFilePath(*output));
+  accepted.conversion.reset();
+  ++accepted.next;
+  skipFinished(accepted);
+}
+
+// update writes the acknowledgement as it stands; true when it was written.
+bool update(const AcceptedRequest& accepted) {
+  try {
+    writeAnswer(accepted.root, accepted.taken.queueName, accepted.acknowledgement);
+    return true;
+  } catch (const std::exception& error) {
+    logEvent(labelOf(accepted.taken.queueName) + ": acknowledgement not updated: " + error.what());
+    return false;
+  }
+}
+
+// failRemaining marks every queued job failed and the acknowledgement terminal.
+void failRemaining(const fs::path& root, std::string_view queueName, Acknowledgement ack) {
+  for (const platform::Uuid& job : ack.jobs) {
+    std::string& state = ack.states[job.text()];
+    if (state == "queued") state = "failed";
+  }
+  ack.terminal = true;
+  try {
+    writeAnswer(root, queueName, ack);
+    logEvent(labelOf(queueName) + ": its host is gone and the request with it; jobs left failed");
+  } catch (const std::exception& error) {
+    logEvent(labelOf(queueName) + ": acknowledgement not updated: " + error.what());
+  }
+}
+
+// TakenFile is a name "<prefix><pid>-<queue name>" found in "requests".
+struct TakenFile {
+  fs::path location;
+  std::string queueName;
+};
+
+std::optional<std::string> queueNameOfTaken(const std::string& name) {
+  if (!name.starts_with(kTakenPrefix)) return std::nullopt;
+  const std::size_t dash = name.find('-', kTakenPrefix.size());
+  if (dash == std::string::npos || dash == kTakenPrefix.size()) return std::nullopt;
+  for (std::size_t at = kTakenPrefix.size(); at < dash; ++at) {
+    if (name[at] < '0' || name[at] > '9') return std::nullopt;
+  }
+  std::string queueName = name.substr(dash + 1);
+  if (queueName.empty() || queueName.starts_with('.') || !queueName.ends_with(".json")) {
+    return std::nullopt;
+  }
+  return queueName;
+}
+
+std::vector<TakenFile> takenFiles(const fs::path& queue) {
+  std::vector<TakenFile> found;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(queue, error)) {
+    if (auto queueName = queueNameOfTaken(entry.path().filename().string())) {
+      found.push_back({entry.path(), *std::move(queueName)});
+    }
+  }
+  return found;
+}
+
+bool isTaken(const fs::path& queue, std::string_view queueName) {
+  for (const TakenFile& file : takenFiles(queue)) {
+    if (file.queueName == queueName) return true;
+  }
+  return false;
+}
+
+// adopt takes over an abandoned taken file under this process's name; nullopt when its host
+// still holds it, or another host adopted it first.
+std::optional<TakenRequest> adopt(const TakenFile& file) {
+  std::optional<platform::LockFile> lock = platform::LockFile::openExisting(file.location);
+  if (!lock || !lock->tryLockExclusive()) return std::nullopt;
+  const fs::path mine = file.location.parent_path() / takenName(file.queueName);
+  if (mine != file.location) {
+    try {
+      if (!platform::renameWithoutReplacing(file.location, mine)) return std::nullopt;
+    } catch (const platform::Error&) {
+      return std::nullopt;  // adopted by another host, which renamed it first
+    }
+  }
+  return TakenRequest{mine, file.queueName, std::move(lock)};
+}
+
+// resume: the accepted request of an adopted file, or nullopt once it has been settled.
+std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) {
+  const std::string label = labelOf(taken.queueName);
+  std::optional<Acknowledgement> ack = FinderConversion::tryRead<Acknowledgement>(
+      FinderConversion::acknowledgements(root) / taken.queueName);
+  if (!ack) {
+    putBack(taken);
+    logEvent(label + ": its host is gone before answering; back in the queue");
+    return std::nullopt;
+  }
+  if (!ack->accepted || ack->terminal) {
+    discard(taken);
+    return std::nullopt;
+  }
+  std::optional<Request> request = FinderConversion::tryRead<Request>(taken.location);
+  if (!request || !outputFormat(request->format) || request->inputs.size() != ack->jobs.size()) {
+    failRemaining(root, taken.queueName, *ack);
+    discard(taken);
+    return std::nullopt;
+  }
+  std::vector<fs::path> sources;
+  for (const Input& input : request->inputs) {
+    sources.push_back(sourceOf(input).value_or(fs::path(input.url.text())));
+  }
+  logEvent(label + ": its host is gone; converting its remaining files");
+  AcceptedRequest accepted{root, std::move(taken), request->format, std::move(sources), *ack,
+                           0,    nullptr};
+  skipFinished(accepted);
   return accepted;
 }
 
 }  // namespace
 
-std::string unreadableInputSentence(const fs::path& input) {
-  return "Tonebrook cannot read \u201c" + input.filename().string() + "\u201d.";
+std::string takenName(std::string_view queueName) {
+  return std::string(kTakenPrefix) + std::to_string(platform::processId()) + "-" +
+         std::string(queueName);
 }
 
-std::optional<AcceptedRequest> answerRequest(const fs::path& root, const TakenRequest& taken) {
-  std::optional<Request> request = takeRecord(taken);
-  if (!request) {
-    std::string stem = fs::path(taken.queueName).stem().string();
-    if (std::optional<platform::Uuid> id = platform::Uuid::parse(stem)) {
-      FinderConversion::refuse(root, *id, std::string(unreadableRequestSentence));
-    }
-    return std::nullopt;  // without an identifier there is nobody to answer
+std::string unreadableInputSentence(const fs::path& input) {
+  return "Tonebrook cannot read \u201c" +
+         platform::replacingInvalidUtf8(input.filename().string()) + "\u201d.";
+}
+
+std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest taken) {
+  // Held under this process's own name and lock, whoever took it.
+  if (!taken.ownership) taken.ownership = platform::LockFile::openExisting(taken.location);
+  if (taken.ownership && !taken.ownership->tryLockExclusive()) taken.ownership.reset();
+  const fs::path mine = FinderConversion::requests(root) / takenName(taken.queueName);
+  std::error_code renameError;
+  if (taken.location != mine && !fs::exists(mine, renameError)) {
+    fs::rename(taken.location, mine, renameError);
+    if (!renameError) taken.location = mine;
   }
   try {
-    FinderConversion::validate(*request);
-  } catch (const platform::Error& error) {
-    FinderConversion::refuse(root, request->id, error.description());
-    return std::nullopt;
+    std::optional<Request> request = FinderConversion::tryRead<Request>(taken.location);
+    if (!request) {
+      std::string stem = fs::path(taken.queueName).stem().string();
+      if (std::optional<platform::Uuid> id = platform::Uuid::parse(stem)) {
+        FinderConversion::refuse(root, *id, std::string(unreadableRequestSentence));
+      } else {
+        // Without an identifier there is nobody to answer.
+        logEvent(labelOf(taken.queueName) + ": unreadable and unnamed; removed");
+      }
+      discard(taken);
+      return std::nullopt;
+    }
+    std::string refusal;
+    try {
+      FinderConversion::validate(*request);
+    } catch (const platform::Error& error) {
+      refusal = error.description();
+    }
+    std::vector<fs::path> sources;
+    if (refusal.empty()) sources = sourcesOf(*request, refusal);
+    if (refusal.empty() && !ffmpegAvailable()) refusal = noConverterSentence;
+    if (!refusal.empty()) {
+      FinderConversion::refuse(root, request->id, refusal);
+      discard(taken);
+      return std::nullopt;
+    }
+    Acknowledgement ack;
+    ack.id = request->id;
+    ack.accepted = true;
+    for (std::size_t index = 0; index < sources.size(); ++index) {
+      ack.jobs.push_back(platform::Uuid::random());
+      ack.states[ack.jobs.back().text()] = "queued";
+    }
+    writeAnswer(root, taken.queueName, ack);  // the provider waits for this first answer
+    return AcceptedRequest{
+        root, std::move(taken), request->format, std::move(sources), std::move(ack), 0, nullptr};
+  } catch (...) {
+    // The request leaves the queue only once its answer is on disk.
+    putBack(taken);
+    throw;
   }
-  std::string refusal;
-  std::vector<fs::path> sources = sourcesOf(*request, refusal);
-  if (refusal.empty() && !ffmpegAvailable()) refusal = noConverterSentence;
-  if (!refusal.empty()) {
-    FinderConversion::refuse(root, request->id, refusal);
-    return std::nullopt;
-  }
-  return accept(root, taken, *request, std::move(sources));
 }
 
-bool convertNext(AcceptedRequest& accepted) {
+bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit) {
   Acknowledgement& ack = accepted.acknowledgement;
-  TakenRequest taken{{}, accepted.queueName};
+  const std::string label = labelOf(accepted.taken.queueName);
+  skipFinished(accepted);
   if (accepted.next < accepted.sources.size()) {
-    std::optional<fs::path> output =
-        convertFile(accepted.sources[accepted.next], *outputFormat(accepted.format));
-    ack.states[ack.jobs[accepted.next].text()] = output ? "done" : "failed";
-    if (output) ack.outputs.push_back(platform::Url::fromFilePath(*output));
-    ++accepted.next;
+    const fs::path& source = accepted.sources[accepted.next];
+    const std::string input = platform::replacingInvalidUtf8(source.filename().string());
+    if (!accepted.conversion) {
+      std::optional<OutputFormat> format = outputFormat(accepted.format);
+      if (format) {
+        accepted.conversion = Conversion::start(source, *format, ack.jobs[accepted.next].text());
+      }
+      if (accepted.conversion) return false;
+      logEvent(label + ": " + input + " is not a readable regular file, or ffmpeg did not start");
+      record(accepted, std::nullopt);
+    } else {
+      switch (accepted.conversion->poll(stallLimit)) {
+        case Conversion::Progress::running:
+          return false;
+        case Conversion::Progress::succeeded: {
+          std::optional<fs::path> output = accepted.conversion->finish();
+          if (!output) logEvent(label + ": the output of " + input + " could not be named");
+          record(accepted, output);
+          break;
+        }
+        case Conversion::Progress::failed:
+          logEvent(label + ": ffmpeg failed on " + input +
+                   (accepted.conversion->stalled() ? " (stopped: no progress)" : ""));
+          record(accepted, std::nullopt);
+          break;
+      }
+    }
   }
-  ack.terminal = accepted.next == accepted.sources.size();
-  answer(accepted.root, taken, ack);
+  ack.terminal = accepted.next >= accepted.sources.size();
+  if (update(accepted) && ack.terminal) {
+    discard(accepted.taken);
+    accepted.taken.ownership.reset();
+  }
   return ack.terminal;
+}
+
+bool convertNext(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit) {
+  skipFinished(accepted);
+  const std::size_t job = accepted.next;
+  for (;;) {
+    if (advance(accepted, stallLimit)) return true;
+    if (accepted.next != job) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::vector<AcceptedRequest> resumeAbandoned(const fs::path& root) {
+  const fs::path queue = FinderConversion::requests(root);
+  std::vector<AcceptedRequest> resumed;
+  for (const TakenFile& file : takenFiles(queue)) {
+    std::optional<TakenRequest> taken = adopt(file);
+    if (!taken) continue;
+    if (auto accepted = resume(root, *std::move(taken))) resumed.push_back(*std::move(accepted));
+  }
+  // Acknowledgements left unfinished with no request to finish them from.
+  std::error_code error;
+  const fs::path answers = FinderConversion::acknowledgements(root);
+  for (const fs::directory_entry& entry : fs::directory_iterator(answers, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with('.') || !name.ends_with(".json")) continue;
+    auto unfinished = [&]() -> std::optional<Acknowledgement> {
+      auto ack = FinderConversion::tryRead<Acknowledgement>(entry.path());
+      if (ack && ack->accepted && !ack->terminal) return ack;
+      return std::nullopt;
+    };
+    if (!unfinished() || isTaken(queue, name)) continue;
+    // A live host writes the terminal answer before it lets its taken file go: read again.
+    if (std::optional<Acknowledgement> ack = unfinished()) failRemaining(root, name, *ack);
+  }
+  return resumed;
 }
 
 }  // namespace host

@@ -40,4 +40,14 @@ void moveItemWithoutReplacing(const std::filesystem::path& from, const std::file
   }
 }
 
+bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  try {
+    moveItemWithoutReplacing(from, to);
+    return true;
+  } catch (const Error& error) {
+    if (error.domain() == kPosixDomain && error.code() == EEXIST) return false;
+    throw;
+  }
+}
+
 }  // namespace platform

@@ -14,5 +14,8 @@ bool isExecutableRegularFile(const std::filesystem::path& path);
 // moveItemWithoutReplacing renames `from` to `to` and fails with errnoError (EEXIST when `to`
 // exists) rather than replace anything at `to`.
 void moveItemWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+// renameWithoutReplacing is the same move for a caller that takes "something is there" as an
+// answer: false when `to` exists (nothing moved); other failures throw.
+bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace platform

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "platform/core/descriptor.h"
@@ -174,6 +176,32 @@ void createDirectories(const std::filesystem::path& path, unsigned mode) {
     if (error == EEXIST && component != last) continue;
     throw errnoError(error, prefix.native());
   }
+}
+
+std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path) {
+  // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for one.
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  struct stat facts {};
+  if (::fstat(fd.get(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+  // Reads of the file block as usual; only the open had to be safe.
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+  return RegularFile(fd.release());
+}
+
+RegularFile::RegularFile(RegularFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+RegularFile::~RegularFile() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace platform

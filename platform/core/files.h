@@ -68,6 +68,9 @@ class LockFile {
  public:
   // open returns nullopt when the file cannot be opened (a link, a directory, no permission).
   static std::optional<LockFile> open(const std::filesystem::path& path);
+  // openExisting opens an existing regular file read-only for locking, without creating it or
+  // following a link at its last component; nullopt when that is not possible.
+  static std::optional<LockFile> openExisting(const std::filesystem::path& path);
 
   LockFile(LockFile&& other) noexcept;
   LockFile& operator=(LockFile&& other) noexcept;
@@ -79,10 +82,35 @@ class LockFile {
   [[nodiscard]] bool tryLockExclusive();
   void unlock();  // flock(LOCK_UN); errors dropped
   void close();   // closes the descriptor; idempotent
+  // keepUntilExit gives up the descriptor without closing it: whatever lock it holds stays held
+  // until the process ends, when the system closes it. The object holds nothing afterwards.
+  void keepUntilExit() noexcept { fd_ = -1; }
   int descriptor() const noexcept { return fd_; }
 
  private:
   explicit LockFile(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+// RegularFile is a regular file opened read-only, close-on-exec, following links. Opening never
+// blocks, so a FIFO or device at the place is refused without hanging the caller. The
+// descriptor is closed when the object goes.
+class RegularFile {
+ public:
+  // open: nullopt when nothing readable is there or it is not a regular file.
+  static std::optional<RegularFile> open(const std::filesystem::path& path);
+
+  RegularFile(RegularFile&& other) noexcept;
+  RegularFile& operator=(RegularFile&& other) noexcept;
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+  ~RegularFile();
+
+  // descriptor, to pass to a child (SpawnOptions::passed).
+  int descriptor() const noexcept { return fd_; }
+
+ private:
+  explicit RegularFile(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
 

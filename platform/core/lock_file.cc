@@ -41,6 +41,14 @@ std::optional<LockFile> LockFile::open(const std::filesystem::path& path) {
   return LockFile(fd.release());
 }
 
+std::optional<LockFile> LockFile::openExisting(const std::filesystem::path& path) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  struct stat facts {};
+  if (::fstat(fd.get(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
+  return LockFile(fd.release());
+}
+
 LockFile::LockFile(LockFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 
 LockFile& LockFile::operator=(LockFile&& other) noexcept {

@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <thread>
 #include <utility>
 
@@ -156,6 +158,54 @@ class SpawnRequest {
   std::vector<Descriptor> copies_;
 };
 
+// Where util-linux installs setpriv (an essential package on Debian).
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
+
+bool isExecutableFile(const std::string& path) {
+  struct stat facts {};
+  return ::stat(path.c_str(), &facts) == 0 && S_ISREG(facts.st_mode) &&
+         ::access(path.c_str(), X_OK) == 0;
+}
+
+// resolvedProgram: the program as the child would find it; PATH is the child's (set in the
+// options, else this process's). Throws ENOENT or EACCES when there is nothing to execute.
+std::string resolvedProgram(const SpawnOptions& options) {
+  const std::string& program = options.arguments.front();
+  if (!options.searchPath || program.find('/') != std::string::npos) {
+    if (!isExecutableFile(program))
+      throw errnoError(::access(program.c_str(), F_OK) == 0 ? EACCES : ENOENT, program);
+    return program;
+  }
+  std::string directories = "/usr/local/bin:/usr/bin:/bin";
+  if (auto set = options.environment.find("PATH"); set != options.environment.end()) {
+    directories = set->second;
+  } else if (const char* path = std::getenv("PATH")) {  // NOLINT(concurrency-mt-unsafe)
+    directories = path;
+  }
+  std::size_t start = 0;
+  while (start <= directories.size()) {
+    std::size_t end = directories.find(':', start);
+    if (end == std::string::npos) end = directories.size();
+    const std::string directory = end > start ? directories.substr(start, end - start) : ".";
+    const std::string candidate = directory + "/" + program;
+    if (isExecutableFile(candidate)) return candidate;
+    start = end + 1;
+  }
+  throw errnoError(ENOENT, program);
+}
+
+// withParentDeathSignal: the options that start the same program under setpriv, which sets
+// the parent-death signal and then executes it.
+SpawnOptions withParentDeathSignal(const SpawnOptions& options) {
+  SpawnOptions wrapped = options;
+  wrapped.endsWithThisProcess = false;
+  wrapped.searchPath = false;
+  wrapped.arguments = {kSetpriv, "--pdeathsig", "KILL", "--", resolvedProgram(options)};
+  wrapped.arguments.insert(wrapped.arguments.end(), options.arguments.begin() + 1,
+                           options.arguments.end());
+  return wrapped;
+}
+
 int statusOf(int waitStatus) {
   if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
   return WEXITSTATUS(waitStatus);
@@ -169,6 +219,9 @@ std::string describeProcess(int pid) {
 
 ChildProcess ChildProcess::spawn(const SpawnOptions& options) {
   const std::string program = options.arguments.empty() ? "" : options.arguments.front();
+  if (options.endsWithThisProcess && !options.arguments.empty()) {
+    return spawn(withParentDeathSignal(options));
+  }
   SpawnRequest request(options);
   int result = request.prepare();
   pid_t pid = -1;

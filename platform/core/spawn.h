@@ -44,6 +44,12 @@ struct SpawnOptions {
   // child number -> descriptor here. The caller keeps them open until spawn returns.
   std::map<int, int> passed;
   bool newSession = false;  // the child leads a session (and process group) of its own
+  // endsWithThisProcess: the child gets SIGKILL when the thread that spawned it ends, the whole
+  // process included, however it ends (SIGKILL too). The parent-death signal is set by
+  // util-linux's setpriv, which then executes the program in the same process; a program that
+  // that is missing or not executable is still reported by spawn (one that the system cannot
+  // execute for another reason ends with status 127 instead).
+  bool endsWithThisProcess = false;
   // Every descriptor from 3 up that is not passed is closed in the child, also those opened
   // without close-on-exec. Only a test that must see what a child would inherit turns it off.
   bool closeInheritedDescriptors = true;

@@ -27,4 +27,25 @@ std::optional<std::string> canonicalComposition(std::string_view text) {
   return std::string(reinterpret_cast<const char*>(output), static_cast<std::size_t>(size));
 }
 
+std::string replacingInvalidUtf8(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  utf8proc_ssize_t remaining = static_cast<utf8proc_ssize_t>(text.size());
+  while (remaining > 0) {
+    utf8proc_int32_t character = 0;
+    // utf8proc_iterate refuses overlong forms, surrogates and values beyond U+10FFFF.
+    const utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &character);
+    if (length > 0) {
+      result.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+    } else {
+      result += "\uFFFD";
+    }
+    const utf8proc_ssize_t step = length > 0 ? length : 1;
+    bytes += step;
+    remaining -= step;
+  }
+  return result;
+}
+
 }  // namespace platform

@@ -96,7 +96,8 @@ TEST_F(FinderServiceTest, AnswersAtOnceThenReportsEachJob) {
   fs::path taken = FinderConversion::requests(root_) / ".taken-test";
   fs::rename(FinderConversion::requests(root_) / name, taken);
 
-  std::optional<host::AcceptedRequest> accepted = host::answerRequest(root_, {taken, name});
+  std::optional<host::AcceptedRequest> accepted =
+      host::answerRequest(root_, {taken, name, std::nullopt});
 
   ASSERT_TRUE(accepted);
   EXPECT_FALSE(fs::exists(taken));

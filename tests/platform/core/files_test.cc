@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -156,6 +157,67 @@ TEST(LockFileTest, CreatedPrivateAndRefusedThroughALinkOrOnASpecialFile) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(platform::LockFile::open(dir / name));
   }
+}
+
+TEST(LockFileTest, OpenExistingLocksARegularFileItNeitherCreatesNorFollows) {
+  TempDirectory dir;
+  writeText(dir / "taken.json", "{}");
+  std::optional<platform::LockFile> first = platform::LockFile::openExisting(dir / "taken.json");
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(first->tryLockExclusive());
+  std::optional<platform::LockFile> second = platform::LockFile::openExisting(dir / "taken.json");
+  ASSERT_TRUE(second);
+  EXPECT_FALSE(second->tryLockExclusive());
+  // Given up for the process's lifetime: still held, though the object holds nothing.
+  first->keepUntilExit();
+  first.reset();
+  EXPECT_FALSE(second->tryLockExclusive());
+
+  std::filesystem::create_symlink(dir / "taken.json", dir / "link.json");
+  std::filesystem::create_directory(dir / "dir.json");
+  makeFifo(dir / "fifo.json");
+  for (const char* name : {"missing.json", "link.json", "dir.json", "fifo.json"}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(platform::LockFile::openExisting(dir / name));
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "missing.json"));
+}
+
+TEST(RegularFileTest, OpensOnlyARegularFileAndNeverWaitsOnAFifo) {
+  TempDirectory dir;
+  writeText(dir / "tone.wav", "RIFF");
+  std::filesystem::create_symlink(dir / "tone.wav", dir / "link.wav");
+  std::filesystem::create_directory(dir / "folder.wav");
+  makeFifo(dir / "fifo.wav");  // no writer: a blocking open would wait for ever
+  const struct {
+    const char* name;
+    bool opens;
+  } cases[] = {{"tone.wav", true},
+               {"link.wav", true},
+               {"folder.wav", false},
+               {"fifo.wav", false},
+               {"missing.wav", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::optional<platform::RegularFile> file = platform::RegularFile::open(dir / c.name);
+    EXPECT_EQ(file.has_value(), c.opens);
+    if (file) {
+      EXPECT_GE(file->descriptor(), 3);
+    }
+  }
+}
+
+TEST(RenameWithoutReplacingTest, MovesToAFreeNameAndLeavesATakenOneAlone) {
+  TempDirectory dir;
+  writeText(dir / ".partial", "new");
+  writeText(dir / "taken.mp3", "other");
+  EXPECT_FALSE(platform::renameWithoutReplacing(dir / ".partial", dir / "taken.mp3"));
+  EXPECT_EQ(readText(dir / "taken.mp3"), "other");
+  EXPECT_EQ(readText(dir / ".partial"), "new");
+  EXPECT_TRUE(platform::renameWithoutReplacing(dir / ".partial", dir / "free.mp3"));
+  EXPECT_EQ(readText(dir / "free.mp3"), "new");
+  EXPECT_FALSE(std::filesystem::exists(dir / ".partial"));
+  EXPECT_ERRNO(platform::renameWithoutReplacing(dir / ".partial", dir / "again.mp3"), ENOENT);
 }
 
 TEST(ProcessFactsTest, HomeDirectoryPrefersAnAbsoluteHome) {

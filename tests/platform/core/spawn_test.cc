@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/testing/processes.h"
@@ -328,6 +329,21 @@ TEST(ChildProcessTest, WhatCannotBeStartedIsAnErrnoErrorNamingTheProgram) {
        {"/bin/true"},
        [](SpawnOptions& o) { o.output = StreamTarget::sameAsOutput(); },
        EINVAL},
+      {"missing program, ending with this process",
+       {(directory / "missing").string()},
+       [](SpawnOptions& o) { o.endsWithThisProcess = true; },
+       ENOENT},
+      {"not executable, ending with this process",
+       {unexecutable.string()},
+       [](SpawnOptions& o) { o.endsWithThisProcess = true; },
+       EACCES},
+      {"a bare name not on PATH, ending with this process",
+       {"tonebrook-no-such-tool"},
+       [](SpawnOptions& o) {
+         o.searchPath = true;
+         o.endsWithThisProcess = true;
+       },
+       ENOENT},
       {"a passed descriptor over a standard stream",
        {"/bin/true"},
        [](SpawnOptions& o) {
@@ -352,6 +368,29 @@ TEST(ChildProcessTest, WhatCannotBeStartedIsAnErrnoErrorNamingTheProgram) {
   SpawnOptions onPath = program({"sh", "-c", "exit 7"});
   onPath.searchPath = true;
   EXPECT_EQ(ChildProcess::spawn(onPath).wait(), 7) << "found on PATH";
+}
+
+TEST(ChildProcessTest, AChildThatEndsWithThisProcessIsKilledWhenItsSpawningThreadEnds) {
+  // The parent-death signal follows the thread that spawned the child (for a single-threaded
+  // host, the process): a thread that spawns and ends stands in for a host that is killed.
+  TempDirectory directory;
+  SpawnOptions options =
+      shell("echo \"$0 $1\" > \"$2.new\" && mv \"$2.new\" \"$2\"; exec sleep 30");
+  options.arguments.insert(options.arguments.end(),
+                           {"kept", "as given", (directory / "arguments").string()});
+  options.endsWithThisProcess = true;
+  ChildProcess child;
+  std::thread([&] {
+    child = ChildProcess::spawn(options);
+    ASSERT_TRUE(test_support::waitUntil([&] { return fs::exists(directory / "arguments"); }));
+  }).join();
+  EXPECT_EQ(child.waitFor(5s), 128 + SIGKILL);
+  EXPECT_EQ(readText(directory / "arguments"), "kept as given\n");
+
+  SpawnOptions plain = shell("exec sleep 30");
+  ChildProcess survivor;
+  std::thread([&] { survivor = ChildProcess::spawn(plain); }).join();
+  EXPECT_EQ(survivor.waitFor(300ms), std::nullopt) << "without the option it runs on";
 }
 
 }  // namespace

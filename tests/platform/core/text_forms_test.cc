@@ -178,6 +178,27 @@ TEST(UnicodeTest, CanonicalComposition) {
   }
 }
 
+TEST(UnicodeTest, ReplacingInvalidUtf8KeepsValidTextAndReplacesEachStrayByte) {
+  const struct {
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"Caf\xc3\xa9 \xf0\x9f\x8e\xb5", "Caf\xc3\xa9 \xf0\x9f\x8e\xb5"},  // valid: unchanged
+      {"", ""},
+      {"caf\xe9.wav", "caf\uFFFD.wav"},                  // a Latin-1 name
+      {"a\xc3", "a\uFFFD"},                              // cut short
+      {"\xc0\xaf", "\uFFFD\uFFFD"},                      // overlong
+      {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},            // a surrogate
+      {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown);
+    const std::string shown = platform::replacingInvalidUtf8(c.text);
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_TRUE(platform::canonicalComposition(shown));  // valid UTF-8 now
+  }
+}
+
 TEST(DigestTest, KnownVectorsAndChunkedFiles) {
   EXPECT_EQ(platform::sha256Hex(""),
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
