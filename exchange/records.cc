@@ -10,7 +10,7 @@ void validate(const Request& request) {
   if (std::find(formats.begin(), formats.end(), request.format) == formats.end()) {
     throw selection();
   }
-  if (request.inputs.empty() || request.inputs.size() > 16) throw selection();
+  if (request.inputs.empty() || request.inputs.size() > maximumInputs) throw selection();
   for (const Input& input : request.inputs) {
     // A file location is absolute: "file:t.wav" names no file anyone could find.
     if (!input.url.filePath()) throw failure(std::string(localitySentence));

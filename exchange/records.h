@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -23,6 +24,8 @@ inline constexpr std::string_view selectionSentence =
     "Choose 1\u2013"
     "16 audio files and WAV, MP3, AAC/M4A, FLAC or OGG Vorbis.";
 inline constexpr std::string_view localitySentence = "Only local files are supported.";
+// The most files one request may hold.
+inline constexpr std::size_t maximumInputs = 16;
 
 struct Receipt {
   std::int64_t version = 1;

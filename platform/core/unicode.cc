@@ -27,4 +27,25 @@ std::optional<std::string> canonicalComposition(std::string_view text) {
   return std::string(reinterpret_cast<const char*>(output), static_cast<std::size_t>(size));
 }
 
+std::string validUtf8(std::string_view text) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string valid;
+  valid.reserve(text.size());
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    utf8proc_int32_t codePoint = 0;
+    const utf8proc_ssize_t length =
+        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
+    if (length <= 0 || codePoint < 0) {
+      valid += kReplacement;  // one replacement per byte that starts no valid sequence
+      ++at;
+      continue;
+    }
+    valid.append(text.substr(at, static_cast<std::size_t>(length)));
+    at += static_cast<std::size_t>(length);
+  }
+  return valid;
+}
+
 }  // namespace platform
