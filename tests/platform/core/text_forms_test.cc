@@ -6,6 +6,7 @@
 
 #include "platform/core/base64.h"
 #include "platform/core/digest.h"
+#include "platform/core/log.h"
 #include "platform/core/unicode.h"
 #include "platform/core/url.h"
 #include "platform/core/uuid.h"
@@ -32,11 +33,18 @@ TEST(UrlTest, ParseAcceptsOnlyAbsoluteUrls) {
       {"file:///a b.wav", false},       // a raw space
       {"", false},
       {"file:///a%zz.wav", false},  // broken escape
+      {"file:///a%2", false},       // truncated escapes
+      {"file:///a%", false},
+      {"file:", true},  // an empty path
+      {"a+b.c-d:x/y", true},
+      {"1abc:x", false},  // a scheme starts with a letter
+      {":x", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     const std::optional<Url> url = Url::parse(c.text);
     EXPECT_EQ(url.has_value(), c.valid);
+    EXPECT_EQ(Url::isValid(c.text), c.valid);
     if (url) {
       EXPECT_EQ(url->text(), c.text);
     }
@@ -176,6 +184,44 @@ TEST(UnicodeTest, CanonicalComposition) {
   for (const char* bad : {"\xff", "a\xc3", "\xed\xa0\x80", "\xc0\xaf"}) {
     EXPECT_EQ(platform::canonicalComposition(bad), std::nullopt);
   }
+}
+
+TEST(UnicodeTest, ValidUtf8ReplacesWhatIsNot) {
+  const std::string replacement = "\xef\xbf\xbd";
+  const struct {
+    const char* name;
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"valid text unchanged", "Caf\xc3\xa9 \xe2\x80\x93 \xf0\x9f\x8e\xb5",
+       "Caf\xc3\xa9 \xe2\x80\x93 \xf0\x9f\x8e\xb5"},
+      {"empty", "", ""},
+      {"a Latin-1 byte", "caf\xe9.wav", "caf" + replacement + ".wav"},
+      {"a truncated sequence at the end", "a\xc3", "a" + replacement},
+      {"a surrogate", "\xed\xa0\x80", replacement + replacement + replacement},
+      {"an overlong slash", "\xc0\xaf", replacement + replacement},
+      {"a stray continuation byte",
+       "a\x80"
+       "b",
+       "a" + replacement + "b"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string valid = platform::validUtf8(c.text);
+    EXPECT_EQ(valid, c.expected);
+    EXPECT_TRUE(platform::canonicalComposition(valid).has_value());
+  }
+}
+
+TEST(LogLineTest, OneLineOfUtf8WithTheRequest) {
+  const auto id = platform::Uuid::parse("0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9");
+  EXPECT_EQ(platform::logLine("Tonebrook cannot read \xe2\x80\x9c"
+                              "caf\xe9.wav\xe2\x80\x9d.",
+                              id),
+            "Tonebrook cannot read \xe2\x80\x9c"
+            "caf\xef\xbf\xbd.wav\xe2\x80\x9d. (request "
+            "0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9)");
+  EXPECT_EQ(platform::logLine("it's\n\"a\"\t\x01\x7f", std::nullopt), "it's\\n\"a\"\\t\\x01\\x7f");
 }
 
 TEST(DigestTest, KnownVectorsAndChunkedFiles) {
