@@ -99,6 +99,9 @@ TEST_F(ServicesBusTest, PasteboardKeysReachConvert) {
       {"filenames of another kind",
        {{"NSFilenamesPboardType", std::string("/a")}},
        {std::nullopt, Pasteboard::FilenamesValue{std::nullopt}, "mp3"}},
+      {"an empty file URL list is a list",
+       {{"public.file-url", Paths{}}},
+       {Paths{}, std::nullopt, "mp3"}},
       {"a text that is no URL",
        {{"public.file-url", Paths{"not a url"}}},
        {std::nullopt, std::nullopt, "mp3"}},
@@ -124,6 +127,22 @@ TEST_F(ServicesBusTest, FailureIsTheFailedErrorWithTheSentenceExactly) {
   const BusReply answer = serve(reply);
   EXPECT_EQ(answer.errorName, "app.tonebrook.Services.Failed");
   EXPECT_EQ(answer.errorMessage, sentence);
+}
+
+// The bus refuses a message whose text is not UTF-8; the caller would wait for nothing. A file
+// name in Latin-1 reaches the sentence this way.
+TEST_F(ServicesBusTest, ASentenceThatIsNotUtf8ArrivesWithReplacementCharacters) {
+  provider.behaviour = [](std::optional<std::string>& error) {
+    error =
+        "Tonebrook cannot read \u201C"
+        "caf\xe9.wav\u201D.";
+  };
+  auto reply = call({{"public.file-url", std::vector<std::string>{"file:///caf%E9.wav"}}});
+  const BusReply answer = serve(reply);
+  EXPECT_EQ(answer.errorName, "app.tonebrook.Services.Failed");
+  EXPECT_EQ(answer.errorMessage,
+            "Tonebrook cannot read \u201C"
+            "caf\uFFFD.wav\u201D.");
 }
 
 TEST_F(ServicesBusTest, FileUrlsOfAnotherKindAreRefusedBeforeConvert) {
