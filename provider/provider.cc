@@ -135,8 +135,10 @@ void Provider::report(const std::string& description,
                       const std::optional<platform::Uuid>& requestID,
                       std::optional<std::string>& error) const {
   error = description;
-  desktop_.log().write(platform::LogPriority::error, "Conversion not delivered: " + description,
-                       requestID);
+  if (logFailures_) {
+    desktop_.log().write(platform::LogPriority::error, "Conversion not delivered: " + description,
+                         requestID);
+  }
   if (!verification_) return;
   try {
     FinderConversion::write(std::string_view(description),

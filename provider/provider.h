@@ -49,6 +49,10 @@ class Provider final : public platform::ServicesProvider,
   // onRetire: what ending does instead of terminating the application (packaged verification
   // must not end with the status of success).
   void onRetire(std::function<void()> action) { retire_ = std::move(action); }
+  // logFailures: whether a failed call leaves a log line (on by default). Packaged verification
+  // turns it off: its caller gets the sentence on standard error, which must hold nothing else,
+  // and that is where the log goes when there is no journal.
+  void logFailures(bool enabled) noexcept { logFailures_ = enabled; }
 
   const std::filesystem::path& root() const noexcept { return root_; }
   bool verification() const noexcept { return verification_; }
@@ -74,6 +78,7 @@ class Provider final : public platform::ServicesProvider,
   std::atomic<bool> launchInFlight_{false};
   bool busy_ = false;
   bool ending_ = false;
+  bool logFailures_ = true;
   std::function<void()> retire_;
   FinderProviderLifetime lifetime_;
   std::shared_ptr<platform::Timer> retirement_;

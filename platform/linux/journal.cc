@@ -1,5 +1,6 @@
 #include "platform/linux/journal.h"
 
+#include <sys/stat.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
@@ -33,13 +34,22 @@ void writeStandardError(std::string_view text) {
   }
 }
 
+// journalListens: the journal's socket is there. sd-journal drops a message without error when
+// it is not, so the fallback needs this test of its own.
+bool journalListens() {
+  struct stat facts {};
+  return ::stat("/run/systemd/journal/socket", &facts) == 0 && S_ISSOCK(facts.st_mode);
+}
+
 }  // namespace
 
 void JournalLog::write(LogPriority priority, std::string_view message,
                        const std::optional<Uuid>& request) {
   const std::string line = logLine(message, request);
-  int sent = 0;
-  if (request) {
+  int sent = -ENOENT;
+  if (!journalListens()) {
+    // Standard error, below.
+  } else if (request) {
     sent = sd_journal_send("MESSAGE=%s", line.c_str(), "PRIORITY=%i", syslogPriority(priority),
                            "SYSLOG_IDENTIFIER=%s", identifier_.c_str(), "TONEBROOK_REQUEST_ID=%s",
                            request->text().c_str(), nullptr);
