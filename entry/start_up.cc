@@ -42,9 +42,24 @@ int startUp(platform::Desktop& desktop, const ProcessExit& processExit) {
   if (!provider) return 1;
   desktop.setServicesProvider(*provider);
   if (mode.liveVerification) desktop.registerServicesProvider(*provider, args[3]);
+  if (!mode.verification && !mode.liveVerification) {
+    // A normal run serves the session bus and nobody else: when that bus goes, so does the
+    // provider (releasing its lock for the provider of the next bus). Verification runs are
+    // not bound to a bus.
+    std::weak_ptr<Provider> weak = provider;
+    desktop.setServicesConnectionLostHandler([weak] {
+      if (std::shared_ptr<Provider> alive = weak.lock()) alive->endWhenIdle();
+    });
+  }
 
   std::shared_ptr<platform::Timer> harness;
   if (mode.verification) {
+    provider->logFailures(false);  // the harness reports the one failure on standard error
+    // A provider that retires before the host's sign has not verified anything.
+    provider->onRetire([processExit] {
+      processExit.writeStandardError(std::string(finishingUpdateSentence) + "\n");
+      processExit.exit(1);
+    });
     harness = runVerificationHarness(desktop, *provider, provider->root(), args, processExit);
     if (!harness) return 1;  // the harness has already ended the process
   }

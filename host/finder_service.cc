@@ -142,7 +142,7 @@ class QueueServer {
         retryAfter_.erase(name);
         answered = true;
       } catch (const std::exception& error) {
-        logEvent("request " + platform::replacingInvalidUtf8(fs::path(name).stem().string()) +
+        logEvent("request " + platform::validUtf8(fs::path(name).stem().string()) +
                  ": not answered, left in the queue: " + error.what());
         retryAfter_[name] = Clock::now() + kAnswerRetry;
       }

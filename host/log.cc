@@ -1,15 +1,16 @@
 #include "host/log.h"
 
-#include <cstdio>
-#include <string>
+#include <memory>
+
+#include "platform/core/log.h"
 
 namespace host {
 
 void logEvent(std::string_view line) {
-  std::string text = "Tonebrook: ";
-  text += line;
-  text += '\n';
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  // One log for the process, made on first use: the host's streams are /dev/null when the
+  // provider launches it, so the journal is where its faults must go.
+  static const std::unique_ptr<platform::Log> log = platform::makeSystemLog("Tonebrook");
+  log->write(platform::LogPriority::error, line, std::nullopt);
 }
 
 }  // namespace host

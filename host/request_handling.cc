@@ -25,7 +25,7 @@ using FinderConversion::Request;
 constexpr std::string_view kTakenPrefix = ".taken-";
 
 std::string labelOf(std::string_view queueName) {
-  return "request " + platform::replacingInvalidUtf8(fs::path(queueName).stem().string());
+  return "request " + platform::validUtf8(fs::path(queueName).stem().string());
 }
 
 void writeAnswer(const fs::path& root, std::string_view queueName, const Acknowledgement& ack) {
@@ -221,7 +221,7 @@ std::string takenName(std::string_view queueName) {
 
 std::string unreadableInputSentence(const fs::path& input) {
   return "Tonebrook cannot read \u201c" +
-         platform::replacingInvalidUtf8(input.filename().string()) + "\u201d.";
+         platform::validUtf8(input.filename().string()) + "\u201d.";
 }
 
 std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest taken) {
@@ -284,7 +284,7 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
   skipFinished(accepted);
   if (accepted.next < accepted.sources.size()) {
     const fs::path& source = accepted.sources[accepted.next];
-    const std::string input = platform::replacingInvalidUtf8(source.filename().string());
+    const std::string input = platform::validUtf8(source.filename().string());
     if (!accepted.conversion) {
       std::optional<OutputFormat> format = outputFormat(accepted.format);
       if (format) {

@@ -29,6 +29,17 @@ void requireFreshState(const FinderProviderLifetime::State& state) {
   }
 }
 
+// couldBeOneString: the document, JSON white space aside, starts and ends with a quotation
+// mark. Anything else cannot be a retirement request, and is read five times a second: it is
+// refused before it costs a parse.
+bool couldBeOneString(std::string_view document) {
+  constexpr std::string_view kWhiteSpace = " \t\n\r";
+  const std::size_t first = document.find_first_not_of(kWhiteSpace);
+  const std::size_t last = document.find_last_not_of(kWhiteSpace);
+  return first != std::string_view::npos && last > first && document[first] == '"' &&
+         document[last] == '"';
+}
+
 }  // namespace
 
 bool FinderProviderLifetime::shouldRetire() const {
@@ -46,10 +57,15 @@ bool FinderProviderLifetime::executableChanged() const {
 }
 
 bool FinderProviderLifetime::retirementRequested() const {
-  // Missing, a link, too large, unreadable or undecodable: no request.
-  auto requested =
-      FinderConversion::tryRead<platform::Uuid>(root_ / FinderConversion::names::providerRetire);
-  return requested == instance_;
+  // Missing, a link, too large, unreadable, not one JSON string or undecodable: no request.
+  try {
+    const std::string document =
+        FinderConversion::readDocument(root_ / FinderConversion::names::providerRetire);
+    return couldBeOneString(document) &&
+           FinderConversion::decode<platform::Uuid>(document) == instance_;
+  } catch (...) {
+    return false;
+  }
 }
 
 void FinderProviderLifetime::retireIdle(const std::filesystem::path& root) {

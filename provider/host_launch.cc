@@ -82,6 +82,10 @@ void launchBoundCopy(platform::Desktop& desktop, std::shared_ptr<std::atomic<boo
   } catch (const platform::Error& error) {
     // A launch refused on the spot ends like one that failed later, so the flag cannot stay set.
     completeLaunch(*launchInFlight, launch, std::nullopt, error);
+  } catch (const std::exception& error) {
+    // Any other refusal too (a thread that cannot start throws std::system_error).
+    completeLaunch(*launchInFlight, launch, std::nullopt,
+                   platform::Error(std::string(platform::kLaunchDomain), 1, error.what()));
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
+#include "platform/core/files.h"
 #include "provider/confirmation.h"
 #include "provider/host_launch.h"
 #include "provider/installation_checks.h"
@@ -37,6 +38,22 @@ class BusyScope {
   bool& busy_;
 };
 
+// removeStaleTemporaryFiles: what a killed writer of the provider's own files left behind (the
+// heartbeat and error records in the root, requests in the queue). Best effort.
+void removeStaleTemporaryFiles(const std::filesystem::path& root) {
+  namespace names = FinderConversion::names;
+  try {
+    platform::removeStaleTemporaryFiles(root, staleTemporaryAge, [](std::string_view target) {
+      return target == names::providerState || target == names::providerError;
+    });
+    platform::removeStaleTemporaryFiles(
+        FinderConversion::requests(root), staleTemporaryAge,
+        [](std::string_view target) { return target.ends_with(".json"); });
+  } catch (const std::exception&) {
+    // Stale files cost only space; they are tried again at the next start.
+  }
+}
+
 }  // namespace
 
 struct Provider::Creation {
@@ -52,6 +69,7 @@ std::shared_ptr<Provider> Provider::create(platform::Desktop& desktop, std::file
                     desktop.mainBundleInfoString("CFBundleVersion").value_or("unknown")};
   // The constructor is private, so make_shared cannot reach it.
   std::shared_ptr<Provider> provider(new Provider(desktop, creation));
+  removeStaleTemporaryFiles(provider->root_);
   provider->startRetirementTimer();
   return provider;
 }
@@ -80,35 +98,47 @@ void Provider::tick() {
     // A missed heartbeat is rewritten on the next tick.
   }
   if (busy_ || launchInFlight_.load()) return;
-  if (lifetime_.shouldRetire()) desktop_.terminate();
+  if (!ending_ && !lifetime_.shouldRetire()) return;
+  if (retire_) {
+    retire_();
+  } else {
+    desktop_.terminate();
+  }
 }
 
 void Provider::convert(platform::Pasteboard& pasteboard, const std::optional<std::string>& userData,
                        std::optional<std::string>& error) {
   std::string failure;
+  std::optional<platform::Uuid> requestID;  // known once the request is made
   try {
     refuseUnlessIdle();
     BusyScope scope(busy_);
     // Held for the whole delivery, released on every way out.
     auto lock = FinderConversion::LifecycleLock::acquire(root_);
-    deliver(pasteboard, userData.value_or(""));
+    deliver(pasteboard, userData.value_or(""), requestID);
     return;
   } catch (const platform::Error& raised) {
     failure = raised.description();
   } catch (const std::exception& raised) {
     failure = raised.what();  // nothing may escape into the Services machinery
   }
-  report(failure, error);
+  report(failure, requestID, error);
 }
 
 void Provider::refuseUnlessIdle() const {
-  if (busy_ || lifetime_.shouldRetire()) {
+  if (busy_ || ending_ || lifetime_.shouldRetire()) {
     throw FinderConversion::failure(std::string(finishingUpdateSentence));
   }
 }
 
-void Provider::report(const std::string& description, std::optional<std::string>& error) const {
+void Provider::report(const std::string& description,
+                      const std::optional<platform::Uuid>& requestID,
+                      std::optional<std::string>& error) const {
   error = description;
+  if (logFailures_) {
+    desktop_.log().write(platform::LogPriority::error, "Conversion not delivered: " + description,
+                         requestID);
+  }
   if (!verification_) return;
   try {
     FinderConversion::write(std::string_view(description),
@@ -118,10 +148,13 @@ void Provider::report(const std::string& description, std::optional<std::string>
   }
 }
 
-void Provider::deliver(platform::Pasteboard& pasteboard, const std::string& userData) {
+void Provider::deliver(platform::Pasteboard& pasteboard, const std::string& userData,
+                       std::optional<platform::Uuid>& requestID) {
   provider::Installation installation = provider::checkInstallation(desktop_, root_);
   std::vector<platform::Url> selection = provider::readSelection(pasteboard);
-  FinderConversion::Request request = provider::makeRequest(desktop_, selection, userData);
+  FinderConversion::Request request =
+      provider::makeRequest(desktop_, std::move(selection), userData);
+  requestID = request.id;
   FinderConversion::enqueue(request, root_);
 
   if (verification_) provider::pauseForVerification(desktop_);

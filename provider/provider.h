@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +15,8 @@
 inline constexpr std::string_view finishingUpdateSentence =
     "The conversion add-on is finishing an update. Retry in a moment.";
 inline constexpr platform::Seconds retirementInterval{0.2};
+// A hidden temporary file of the provider's older than this was left by a killed writer.
+inline constexpr std::chrono::seconds staleTemporaryAge{60};
 
 // Provider is the object the Services machinery calls. It owns the process's lifetime (provider
 // lock and heartbeat) and a retirement timer, and runs one conversion delivery per `convert`
@@ -23,7 +27,9 @@ class Provider final : public platform::ServicesProvider,
  public:
   // create takes the provider lock and writes the first heartbeat through the lifetime, then
   // starts the 0.2 s retirement timer. Throws the lifetime's error unchanged; then nothing of the
-  // provider remains and no timer runs. `desktop` must outlive the provider.
+  // provider remains and no timer runs. `desktop` must outlive the provider. Once it holds the
+  // lock it removes the hidden temporary files of its own records and requests older than
+  // staleTemporaryAge (a killed writer's).
   static std::shared_ptr<Provider> create(platform::Desktop& desktop, std::filesystem::path root,
                                           bool verification);
 
@@ -36,6 +42,17 @@ class Provider final : public platform::ServicesProvider,
   // verification run, in "provider-error.json" of the state root). Never throws.
   void convert(platform::Pasteboard& pasteboard, const std::optional<std::string>& userData,
                std::optional<std::string>& error) override;
+
+  // endWhenIdle: from now on the provider refuses work like a retiring one and ends at the
+  // first tick on which no delivery and no launch is outstanding (its bus went away).
+  void endWhenIdle() noexcept { ending_ = true; }
+  // onRetire: what ending does instead of terminating the application (packaged verification
+  // must not end with the status of success).
+  void onRetire(std::function<void()> action) { retire_ = std::move(action); }
+  // logFailures: whether a failed call leaves a log line (on by default). Packaged verification
+  // turns it off: its caller gets the sentence on standard error, which must hold nothing else,
+  // and that is where the log goes when there is no journal.
+  void logFailures(bool enabled) noexcept { logFailures_ = enabled; }
 
   const std::filesystem::path& root() const noexcept { return root_; }
   bool verification() const noexcept { return verification_; }
@@ -50,14 +67,19 @@ class Provider final : public platform::ServicesProvider,
   void startRetirementTimer();
   void tick();
   void refuseUnlessIdle() const;
-  void deliver(platform::Pasteboard& pasteboard, const std::string& userData);
-  void report(const std::string& description, std::optional<std::string>& error) const;
+  void deliver(platform::Pasteboard& pasteboard, const std::string& userData,
+               std::optional<platform::Uuid>& requestID);
+  void report(const std::string& description, const std::optional<platform::Uuid>& requestID,
+              std::optional<std::string>& error) const;
 
   platform::Desktop& desktop_;
   std::filesystem::path root_;
   bool verification_;
   std::atomic<bool> launchInFlight_{false};
   bool busy_ = false;
+  bool ending_ = false;
+  bool logFailures_ = true;
+  std::function<void()> retire_;
   FinderProviderLifetime lifetime_;
   std::shared_ptr<platform::Timer> retirement_;
 };

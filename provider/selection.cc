@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "exchange/constants.h"
+#include "exchange/records.h"
 
 namespace provider {
 namespace {
@@ -52,7 +53,13 @@ std::optional<Bytes> bookmarkFor(platform::Desktop& desktop, const Url& location
 }  // namespace
 
 std::vector<Url> readSelection(const platform::Pasteboard& pasteboard) {
-  std::optional<std::vector<Url>> urls = pasteboard.readFileURLs();
+  // A list longer than enqueue admits gets the sentence enqueue would give, before a copy of
+  // it is made (the format's refusal is the same sentence).
+  const std::optional<std::size_t> count = pasteboard.fileURLCount();
+  if (count && *count > FinderConversion::maximumInputs) {
+    throw FinderConversion::failure(std::string(FinderConversion::selectionSentence));
+  }
+  std::optional<std::vector<Url>> urls = count ? pasteboard.readFileURLs() : std::nullopt;
   const auto& filenames = pasteboard.filenames();
   if (urls) return *std::move(urls);
   if (!filenames || !filenames->paths) {
@@ -61,14 +68,19 @@ std::vector<Url> readSelection(const platform::Pasteboard& pasteboard) {
   return urlsOfPaths(*filenames->paths);
 }
 
-FinderConversion::Request makeRequest(platform::Desktop& desktop, const std::vector<Url>& selection,
+FinderConversion::Request makeRequest(platform::Desktop& desktop, std::vector<Url> selection,
                                       const std::string& format) {
   FinderConversion::Request request;
   request.version = FinderConversion::protocolVersion;
   request.id = platform::Uuid::random();
   request.format = format;
-  for (const Url& location : selection) {
-    request.inputs.push_back(FinderConversion::Input{location, bookmarkFor(desktop, location)});
+  // enqueue refuses more than maximumInputs files anyway: a bookmark for each would be work
+  // (one file lookup each) that nobody sees.
+  const bool bookmarks = selection.size() <= FinderConversion::maximumInputs;
+  request.inputs.reserve(selection.size());
+  for (Url& location : selection) {
+    std::optional<Bytes> bookmark = bookmarks ? bookmarkFor(desktop, location) : std::nullopt;
+    request.inputs.push_back(FinderConversion::Input{std::move(location), std::move(bookmark)});
   }
   return request;
 }

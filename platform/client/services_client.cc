@@ -9,6 +9,7 @@
 
 #include "platform/core/error.h"
 #include "platform/core/services_names.h"
+#include "platform/core/unicode.h"
 
 namespace platform {
 namespace {
@@ -98,7 +99,9 @@ void callServices(const ServicesCall& call) {
                                        kServicesInterface, kServicesConvertMethod));
   MessagePtr message(raw);
   appendPasteboard(message.get(), call.files);
-  check(sd_bus_message_append_basic(message.get(), SD_BUS_TYPE_STRING, call.userData.c_str()));
+  // The bus takes UTF-8 only; URL texts are ASCII, the user data is whatever the caller typed.
+  const std::string userData = validUtf8(call.userData);
+  check(sd_bus_message_append_basic(message.get(), SD_BUS_TYPE_STRING, userData.c_str()));
 
   ErrorSlot error;
   sd_bus_message* reply = nullptr;

@@ -103,6 +103,33 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
   if (durability == Durability::flushed) flushDirectory(directoryOf(target));
 }
 
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& directory,
+                                      std::chrono::seconds age,
+                                      const std::function<bool(std::string_view)>& owned) {
+  static constexpr std::string_view kMarker = ".tmp-";
+  static constexpr std::size_t kRandomPart = 6;  // mkostemp's XXXXXX
+  std::error_code error;
+  std::filesystem::directory_iterator entries(directory, error);
+  if (error) return 0;
+  const auto oldest = std::chrono::system_clock::now() - age;
+  std::size_t removed = 0;
+  for (const auto& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    const std::size_t marker = name.rfind(kMarker);
+    if (name.size() < 2 || name.front() != '.' || marker == std::string::npos || marker <= 1 ||
+        name.size() != marker + kMarker.size() + kRandomPart) {
+      continue;
+    }
+    if (!owned(std::string_view(name).substr(1, marker - 1))) continue;
+    struct stat facts {};
+    if (::lstat(entry.path().c_str(), &facts) != 0 || !S_ISREG(facts.st_mode)) continue;
+    const auto modified = std::chrono::system_clock::from_time_t(facts.st_mtim.tv_sec);
+    if (modified >= oldest) continue;
+    if (::unlink(entry.path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
 RecordRead readRecordFile(const std::filesystem::path& path, std::uintmax_t limit) {
   const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {

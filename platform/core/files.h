@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +41,14 @@ struct RecordRead {
 // while it is read); a FIFO, socket or device answers notRegularFile. Other failures throw (a
 // missing file: ENOENT with the path; a directory: EISDIR).
 RecordRead readRecordFile(const std::filesystem::path& path, std::uintmax_t limit);
+
+// removeStaleTemporaryFiles removes, directly in `directory`, the hidden temporary files that
+// writeFileAtomically leaves when its writer is killed (".<name>.tmp-XXXXXX"), for the targets
+// whose name `owned` accepts, when they are regular files last modified more than `age` ago.
+// A missing directory and files that vanish meanwhile are no error; returns how many went.
+std::size_t removeStaleTemporaryFiles(const std::filesystem::path& directory,
+                                      std::chrono::seconds age,
+                                      const std::function<bool(std::string_view)>& owned);
 
 // FileIdentity is what stat reports about a file's identity.
 struct FileIdentity {

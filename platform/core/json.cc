@@ -13,11 +13,17 @@ std::string quoteName(std::string_view name) {
   return "\"" + std::string(name) + "\"";
 }
 
+// TooDeep ends a parse at the first container nested deeper than the limit.
+struct TooDeep {};
+
 // DuplicateFinder watches the parser's events and remembers the first member name that occurs
-// twice in one object.
+// twice in one object; it stops the parse at a container nested deeper than the limit.
 class DuplicateFinder {
  public:
-  bool operator()(int /*depth*/, Json::parse_event_t event, Json& parsed) {
+  bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
+    const bool opens =
+        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (opens && depth >= static_cast<int>(kJsonDepthLimit)) throw TooDeep{};
     if (event == Json::parse_event_t::object_start) {
       names_.emplace_back();
     } else if (event == Json::parse_event_t::object_end) {
@@ -70,6 +76,8 @@ Json parseStrictJson(std::string_view document) {
                         });
   } catch (const Json::exception& error) {
     throw jsonError(std::string("The data is not a valid JSON document: ") + error.what());
+  } catch (const TooDeep&) {
+    throw jsonError("The data nests deeper than " + std::to_string(kJsonDepthLimit) + " levels.");
   }
   if (finder.duplicate()) {
     throw jsonError("The member " + quoteName(*finder.duplicate()) +

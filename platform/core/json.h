@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,10 +15,15 @@ using Json = nlohmann::json;
 // OrderedJson keeps members in insertion order, for documents whose member order is fixed.
 using OrderedJson = nlohmann::ordered_json;
 
+// No document of the system nests deeper than a few levels; deeper ones are refused before they
+// cost a parse.
+inline constexpr std::size_t kJsonDepthLimit = 16;
+
 // parseStrictJson reads exactly one JSON document. Refused with a jsonError: text that is not
-// JSON, strings that are not valid UTF-8, and an object with two members of the same name at
-// any depth (readers that keep the first and readers that keep the last would otherwise see
-// different documents).
+// JSON, strings that are not valid UTF-8, an object with two members of the same name at any
+// depth (readers that keep the first and readers that keep the last would otherwise see
+// different documents), and containers nested more than kJsonDepthLimit deep (the parse stops
+// there).
 Json parseStrictJson(std::string_view document);
 
 // strictInteger: the value of a JSON number without fraction in the 64-bit range; a number

@@ -27,25 +27,25 @@ std::optional<std::string> canonicalComposition(std::string_view text) {
   return std::string(reinterpret_cast<const char*>(output), static_cast<std::size_t>(size));
 }
 
-std::string replacingInvalidUtf8(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
+std::string validUtf8(std::string_view text) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+  std::string valid;
+  valid.reserve(text.size());
   const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-  utf8proc_ssize_t remaining = static_cast<utf8proc_ssize_t>(text.size());
-  while (remaining > 0) {
-    utf8proc_int32_t character = 0;
-    // utf8proc_iterate refuses overlong forms, surrogates and values beyond U+10FFFF.
-    const utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &character);
-    if (length > 0) {
-      result.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
-    } else {
-      result += "\uFFFD";
+  std::size_t at = 0;
+  while (at < text.size()) {
+    utf8proc_int32_t codePoint = 0;
+    const utf8proc_ssize_t length =
+        utf8proc_iterate(bytes + at, static_cast<utf8proc_ssize_t>(text.size() - at), &codePoint);
+    if (length <= 0 || codePoint < 0) {
+      valid += kReplacement;  // one replacement per byte that starts no valid sequence
+      ++at;
+      continue;
     }
-    const utf8proc_ssize_t step = length > 0 ? length : 1;
-    bytes += step;
-    remaining -= step;
+    valid.append(text.substr(at, static_cast<std::size_t>(length)));
+    at += static_cast<std::size_t>(length);
   }
-  return result;
+  return valid;
 }
 
 }  // namespace platform

@@ -11,8 +11,9 @@ namespace platform {
 // `text` is not valid UTF-8.
 std::optional<std::string> canonicalComposition(std::string_view text);
 
-// replacingInvalidUtf8: `text` with every byte that does not begin a valid UTF-8 sequence
-// replaced by U+FFFD, so that it can be shown and encoded; valid text comes back unchanged.
-std::string replacingInvalidUtf8(std::string_view text);
+// validUtf8: `text` with every byte that does not belong to a well-formed UTF-8 sequence
+// (stray continuation bytes, overlong forms, surrogates, truncated sequences) replaced by
+// U+FFFD; valid text comes back unchanged. What goes on the bus or into the log must be UTF-8.
+std::string validUtf8(std::string_view text);
 
 }  // namespace platform

@@ -76,11 +76,44 @@ std::string_view pathText(std::string_view text) {
   return text.substr(start, end == std::string_view::npos ? text.size() - start : end - start);
 }
 
+// plainlyValid: a scheme, ":" and then only unreserved characters, "/" and well-formed "%XX"
+// escapes. Every such text is an absolute URI (whatever follows the scheme reads as an authority
+// of a registered name and a path, or as a path), so uriparser need not be asked: the common
+// case, a file URL as fromFilePath makes it, stays cheap in lists of any length.
+bool plainlyValid(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  if (colon == 0 || colon == std::string_view::npos ||
+      std::isalpha(static_cast<unsigned char>(text[0])) == 0) {
+    return false;
+  }
+  for (std::size_t i = 1; i < colon; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (std::isalnum(c) == 0 && c != '+' && c != '-' && c != '.') return false;
+  }
+  for (std::size_t i = colon + 1; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '%') {
+      if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0) {
+        return false;
+      }
+      i += 2;
+    } else if (!unreservedOrSlash(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
-std::optional<Url> Url::parse(std::string_view text) {
+bool Url::isValid(std::string_view text) {
+  if (plainlyValid(text)) return true;
   const ParsedUri parsed(text);
-  if (!parsed.ok() || parsed.uri().scheme.first == nullptr) return std::nullopt;
+  return parsed.ok() && parsed.uri().scheme.first != nullptr;
+}
+
+std::optional<Url> Url::parse(std::string_view text) {
+  if (!isValid(text)) return std::nullopt;
   return Url(std::string(text));
 }
 

@@ -14,6 +14,8 @@ class Url {
   // parse accepts an absolute URL text (scheme required) and keeps the text as given;
   // nullopt when the text is not a valid absolute URL.
   static std::optional<Url> parse(std::string_view text);
+  // isValid: parse would accept `text`; copies nothing.
+  static bool isValid(std::string_view text);
 
   // fromFilePath makes the file URL of an absolute path from the path's bytes, percent-encoding
   // every byte outside RFC 3986's unreserved set and "/" (so spaces, "#", "?", "%", newlines and

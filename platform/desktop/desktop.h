@@ -10,6 +10,7 @@
 
 #include "platform/core/bookmarks.h"
 #include "platform/core/error.h"
+#include "platform/core/log.h"
 #include "platform/core/url.h"
 #include "platform/desktop/bundle.h"
 #include "platform/desktop/pasteboard.h"
@@ -65,12 +66,13 @@ using LaunchCompletion =
 // Desktop is what a desktop does differently from one platform to the next, as the provider and
 // the entry use it: the application, the run loop and timers, bundles and the main bundle's
 // Info, pasteboards, bookmarks and security-scoped access, running applications, launching, the
-// process arguments and the Services registration. Plain file operations are not here: they are
-// the same POSIX calls everywhere (platform/core/file_operations.h). makeDesktop() gives the
-// backend the build chose; tests use a double with a virtual clock and scripted applications.
+// process arguments, the log and the Services registration. Plain file operations are not here:
+// they are the same POSIX calls everywhere (platform/core/file_operations.h). makeDesktop() gives
+// the backend the build chose; tests use a double with a virtual clock and scripted applications.
 //
 // Threads: everything is called on the main thread, except
 //   - post(), which may be called from any thread (that is how other threads reach the loop);
+//   - log(), which may be called from any thread;
 //   - the completion of openApplication, which the desktop calls on a thread of its choosing:
 //     it may use post() and the plain file operations (it moves a request file), nothing else
 //     of the desktop.
@@ -130,11 +132,17 @@ class Desktop {
   // The process arguments, program path first.
   virtual std::vector<std::string> arguments() = 0;
 
+  // log is the process's log (on Linux the user's journal); callable from any thread.
+  virtual Log& log() = 0;
+
   // Services: setServicesProvider registers under every NSPortName of the main bundle;
   // registerServicesProvider also under `portName`. Failures (no bus, name taken) are silent.
   virtual void setServicesProvider(ServicesProvider& provider) = 0;
   virtual void registerServicesProvider(ServicesProvider& provider,
                                         const std::string& portName) = 0;
+  // setServicesConnectionLostHandler: `handler` runs on the main thread when the Services
+  // connection, once made, is lost (the session bus went away). Never when none was made.
+  virtual void setServicesConnectionLostHandler(std::function<void()> handler) = 0;
 };
 
 // makeDesktop: the real desktop of this process, from the backend the build links (on Linux

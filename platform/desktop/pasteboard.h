@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/core/url.h"
@@ -27,9 +29,12 @@ class Pasteboard {
   virtual void writeEntries(const std::vector<std::string>& texts) = 0;
   virtual void setFilenames(FilenamesValue value) = 0;
 
-  // readFileURLs: nullopt when there are no entries at all or any entry is not a URL; else the
-  // entries that are file URLs, in order (other URLs skipped; may be empty).
+  // readFileURLs: nullopt when no entry list was written or any entry is not a URL; else the
+  // entries that are file URLs, in order (other URLs skipped; empty for an empty list).
   virtual std::optional<std::vector<Url>> readFileURLs() const = 0;
+  // fileURLCount: nullopt exactly when readFileURLs is; else how many URLs it would give. Makes
+  // no copies, so that a long list can be judged by its length cheaply.
+  virtual std::optional<std::size_t> fileURLCount() const = 0;
   // filenames: the "NSFilenamesPboardType" value, or nullopt when there is none.
   virtual std::optional<FilenamesValue> filenames() const = 0;
 
@@ -49,10 +54,21 @@ class InProcessPasteboard final : public Pasteboard {
   void writeEntries(const std::vector<std::string>& texts) override;
   void setFilenames(FilenamesValue value) override;
   std::optional<std::vector<Url>> readFileURLs() const override;
+  std::optional<std::size_t> fileURLCount() const override;
   std::optional<FilenamesValue> filenames() const override { return filenames_; }
+  // appendEntry appends one raw entry, as writeEntries does for a list.
+  void appendEntry(std::string_view text);
 
  private:
-  std::optional<std::vector<std::string>> entries_;
+  // Entries are kept end to end in one text: a list of a million URLs is two allocations.
+  struct Entries {
+    std::string texts;
+    std::vector<std::size_t> ends;  // where each entry ends in `texts`
+    template <typename Visit>
+    bool each(Visit&& visit) const;  // visits in order while `visit` returns true
+  };
+
+  std::optional<Entries> entries_;
   std::optional<FilenamesValue> filenames_;
 };
 

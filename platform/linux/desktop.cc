@@ -8,6 +8,7 @@
 
 #include "platform/linux/directory_events.h"
 #include "platform/linux/bookmark.h"
+#include "platform/linux/journal.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/run_loop.h"
 #include "platform/linux/running_applications.h"
@@ -44,12 +45,17 @@ class LinuxEntryWatch final : public EntryWatch, private RunLoopSource {
 // posix_spawn.
 class LinuxDesktop final : public Desktop {
  public:
-  explicit LinuxDesktop(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+  explicit LinuxDesktop(std::vector<std::string> arguments)
+      : arguments_(std::move(arguments)), log_(programName(arguments_)) {}
 
   // There is no Dock or menu bar to stay out of: every process is an accessory here.
   void setAccessoryActivationPolicy() override {}
   // exit, not _exit: stdio is flushed; locks and the bus connection end with the process.
-  [[noreturn]] void terminate() override { std::exit(0); }
+  // Calls already taken off the bus are answered first: a caller must not be left waiting.
+  [[noreturn]] void terminate() override {
+    bus_.finish();
+    std::exit(0);
+  }
   [[noreturn]] void run() override { loop_.runForever(); }
 
   MonotonicTime now() const override { return RunLoop::now(); }
@@ -90,6 +96,7 @@ class LinuxDesktop final : public Desktop {
   }
 
   std::vector<std::string> arguments() override { return arguments_; }
+  Log& log() override { return log_; }
 
   void setServicesProvider(ServicesProvider& provider) override {
     auto bundle = Bundle::open(mainBundleURL());
@@ -98,11 +105,20 @@ class LinuxDesktop final : public Desktop {
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override {
     bus_.serve(provider, {portName});
   }
+  void setServicesConnectionLostHandler(std::function<void()> handler) override {
+    bus_.onConnectionLost(std::move(handler));
+  }
 
  private:
+  static std::string programName(const std::vector<std::string>& arguments) {
+    if (arguments.empty() || arguments.front().empty()) return "tonebrook";
+    return std::filesystem::path(arguments.front()).filename().string();
+  }
+
   std::vector<std::string> arguments_;
+  JournalLog log_;
   RunLoop loop_;
-  ServicesBus bus_{loop_};  // after loop_: it leaves the loop before the loop goes
+  ServicesBus bus_{loop_, log_};  // after loop_: it leaves the loop before the loop goes
   std::map<std::string, InProcessPasteboard> pasteboards_;
   FormatOneBookmarks bookmarks_;
 };

@@ -2,11 +2,14 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <utility>
+
+#include "platform/core/unicode.h"
 
 namespace platform {
 
@@ -24,18 +27,21 @@ struct ServicesBus::PendingCall {
 
 namespace {
 
-// readStrings reads an `as` at the current position.
-int readStrings(sd_bus_message* message, std::vector<std::string>& strings) {
+// readStrings reads an `as` at the current position, handing each string to `take` while it
+// still lies in the message, so that a long list is not copied twice.
+template <typename Take>
+int readStrings(sd_bus_message* message, Take&& take) {
   int r = sd_bus_message_enter_container(message, 'a', "s");
   if (r < 0) return r;
   const char* text = nullptr;
-  while ((r = sd_bus_message_read(message, "s", &text)) > 0) strings.emplace_back(text);
+  while ((r = sd_bus_message_read(message, "s", &text)) > 0) take(std::string_view(text));
   if (r < 0) return r;
   return sd_bus_message_exit_container(message);
 }
 
 // readVariantStrings reads a variant holding `as`; 0 when it holds another kind (then skipped).
-int readVariantStrings(sd_bus_message* message, std::vector<std::string>& strings) {
+template <typename Take>
+int readVariantStrings(sd_bus_message* message, Take&& take) {
   char type = 0;
   const char* contents = nullptr;
   int r = sd_bus_message_peek_type(message, &type, &contents);
@@ -45,27 +51,30 @@ int readVariantStrings(sd_bus_message* message, std::vector<std::string>& string
     return r < 0 ? r : 0;
   }
   if ((r = sd_bus_message_enter_container(message, 'v', "as")) < 0) return r;
-  if ((r = readStrings(message, strings)) < 0) return r;
+  if ((r = readStrings(message, take)) < 0) return r;
   if ((r = sd_bus_message_exit_container(message)) < 0) return r;
   return 1;
 }
 
 // readEntry reads one {sv} of the pasteboard dictionary into `pasteboard`.
-int readEntry(sd_bus_message* message, Pasteboard& pasteboard, sd_bus_error* error) {
+int readEntry(sd_bus_message* message, InProcessPasteboard& pasteboard, sd_bus_error* error) {
   const char* key = nullptr;
   int r = sd_bus_message_read(message, "s", &key);
   if (r < 0) return r;
   if (std::strcmp(key, kFileUrlPasteboardKey) == 0) {
-    std::vector<std::string> urls;
-    if ((r = readVariantStrings(message, urls)) < 0) return r;
+    // An empty list is still a list: the selection is then empty, not absent.
+    pasteboard.writeEntries({});
+    r = readVariantStrings(message,
+                           [&pasteboard](std::string_view url) { pasteboard.appendEntry(url); });
+    if (r < 0) return r;
     if (r == 0) {
       return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS,
                               "public.file-url must hold an array of strings");
     }
-    pasteboard.writeEntries(urls);
   } else if (std::strcmp(key, kFilenamesPasteboardKey) == 0) {
     std::vector<std::string> paths;
-    if ((r = readVariantStrings(message, paths)) < 0) return r;
+    r = readVariantStrings(message, [&paths](std::string_view path) { paths.emplace_back(path); });
+    if (r < 0) return r;
     pasteboard.setFilenames({r > 0 ? std::optional(std::move(paths)) : std::nullopt});
   } else if ((r = sd_bus_message_skip(message, "v")) < 0) {
     return r;
@@ -73,7 +82,7 @@ int readEntry(sd_bus_message* message, Pasteboard& pasteboard, sd_bus_error* err
   return 1;
 }
 
-int readPasteboard(sd_bus_message* message, Pasteboard& pasteboard, sd_bus_error* error) {
+int readPasteboard(sd_bus_message* message, InProcessPasteboard& pasteboard, sd_bus_error* error) {
   int r = sd_bus_message_enter_container(message, 'a', "{sv}");
   if (r < 0) return r;
   while ((r = sd_bus_message_enter_container(message, 'e', "sv")) > 0) {
@@ -101,11 +110,22 @@ ServicesBus::~ServicesBus() {
 
 void ServicesBus::serve(ServicesProvider& provider, const std::vector<std::string>& names) {
   provider_ = &provider;
+  const bool activated = startedByBus();
   if (!connect()) return;
   for (const auto& name : names) {
-    // Silent by design: a taken or invalid name only means no calls arrive under it.
-    sd_bus_request_name(bus_, name.c_str(), 0);
+    // A taken or invalid name only means no calls arrive under it. Only a process the bus
+    // started for a name has a caller waiting on it, so only then is it worth a log line.
+    const int r = sd_bus_request_name(bus_, name.c_str(), 0);
+    if (r < 0 && activated) {
+      log_.write(LogPriority::error,
+                 "The bus name " + name + " cannot be taken: " + std::strerror(-r), std::nullopt);
+    }
   }
+}
+
+bool ServicesBus::startedByBus() {
+  const char* starter = std::getenv("DBUS_STARTER_ADDRESS");  // NOLINT(concurrency-mt-unsafe)
+  return starter != nullptr && *starter != '\0';
 }
 
 bool ServicesBus::connect() {
@@ -113,7 +133,7 @@ bool ServicesBus::connect() {
   sd_bus* bus = nullptr;
   int r = 0;
   const char* starter = std::getenv("DBUS_STARTER_ADDRESS");  // NOLINT(concurrency-mt-unsafe)
-  if (starter != nullptr && *starter != '\0') {
+  if (startedByBus()) {
     if ((r = sd_bus_new(&bus)) >= 0 && (r = sd_bus_set_address(bus, starter)) >= 0 &&
         (r = sd_bus_set_bus_client(bus, 1)) >= 0) {
       r = sd_bus_start(bus);
@@ -127,6 +147,12 @@ bool ServicesBus::connect() {
   }
   if (r < 0) {
     sd_bus_unref(bus);
+    if (starter != nullptr && *starter != '\0') {
+      log_.write(
+          LogPriority::error,
+          std::string("The bus that started this process cannot be reached: ") + std::strerror(-r),
+          std::nullopt);
+    }
     return false;
   }
   bus_ = bus;
@@ -164,9 +190,27 @@ void ServicesBus::perform() {
   // Bounded, so a flood of messages cannot starve timers; the deadline is "now" while more wait.
   for (int round = 0; round < 64 && bus_ != nullptr; ++round) {
     const int r = sd_bus_process(bus_, nullptr);
-    if (r < 0) disconnect();
-    if (r <= 0) return;
+    if (r < 0 || sd_bus_is_open(bus_) <= 0) {
+      lose();
+      return;
+    }
+    if (r == 0) return;
   }
+}
+
+void ServicesBus::lose() {
+  disconnect();
+  log_.write(LogPriority::notice, "The session bus connection closed.", std::nullopt);
+  if (lost_) lost_();
+}
+
+void ServicesBus::finish() {
+  while (!waiting_.empty()) {
+    std::shared_ptr<PendingCall> call = waiting_.front();
+    waiting_.pop_front();
+    answer(call);
+  }
+  if (bus_ != nullptr) sd_bus_flush(bus_);
 }
 
 int ServicesBus::onConvert(sd_bus_message* message, void* self, sd_bus_error* error) {
@@ -177,10 +221,18 @@ int ServicesBus::onConvert(sd_bus_message* message, void* self, sd_bus_error* er
   const char* userData = nullptr;
   if ((r = sd_bus_message_read(message, "s", &userData)) < 0) return r;
   call->userData = userData;
-  // Answered from posted work, outside sd_bus_process, which must not be entered again.
+  // Answered from posted work, outside sd_bus_process, which must not be entered again; kept
+  // in waiting_ meanwhile so that finish can answer it should the process end first.
+  bus->waiting_.push_back(call);
   std::weak_ptr<ServicesBus*> alive = bus->self_;
   bus->loop_.post([alive, call] {
-    if (auto owner = alive.lock()) (*owner)->answer(call);
+    auto owner = alive.lock();
+    if (!owner) return;
+    auto& waiting = (*owner)->waiting_;
+    const auto found = std::find(waiting.begin(), waiting.end(), call);
+    if (found == waiting.end()) return;  // finish has answered it
+    waiting.erase(found);
+    (*owner)->answer(call);
   });
   return 1;
 }
@@ -196,15 +248,24 @@ void ServicesBus::answer(const std::shared_ptr<PendingCall>& call) {
       failure = error.what();
     }
   }
-  if (bus_ == nullptr) return;  // the connection went while convert ran
-  if (!failure) {
-    sd_bus_reply_method_return(call->call, "");
-    return;
+  // The bus refuses a message whose text is not UTF-8, and the caller would wait in vain.
+  const std::optional<std::string> sentence =
+      failure ? std::optional(validUtf8(*failure)) : std::nullopt;
+  int r = -ENOTCONN;  // the connection went while convert ran
+  if (bus_ != nullptr && !sentence) {
+    r = sd_bus_reply_method_return(call->call, "");
+  } else if (bus_ != nullptr) {
+    sd_bus_error reply = SD_BUS_ERROR_NULL;
+    sd_bus_error_set(&reply, kServicesFailedError, sentence->c_str());
+    r = sd_bus_reply_method_error(call->call, &reply);
+    sd_bus_error_free(&reply);
   }
-  sd_bus_error reply = SD_BUS_ERROR_NULL;
-  sd_bus_error_set(&reply, kServicesFailedError, failure->c_str());
-  sd_bus_reply_method_error(call->call, &reply);
-  sd_bus_error_free(&reply);
+  if (r < 0) {
+    log_.write(LogPriority::error,
+               std::string("The answer to a Convert call could not be sent (") + std::strerror(-r) +
+                   "): " + (sentence ? *sentence : "success"),
+               std::nullopt);
+  }
 }
 
 }  // namespace platform

@@ -115,6 +115,7 @@ void FakeDesktop::openApplication(const std::filesystem::path& application,
     outcome = std::move(scripts_.front());
     scripts_.pop_front();
   }
+  if (outcome.kind == LaunchOutcome::Kind::throws) std::rethrow_exception(outcome.raised);
   if (outcome.kind == LaunchOutcome::Kind::never) {
     neverCalled_.push_back(std::move(completion));
     return;
@@ -143,6 +144,17 @@ void FakeDesktop::registerServicesProvider(ServicesProvider& provider,
                                            const std::string& portName) {
   servicesProvider_ = &provider;
   portNames_.push_back(portName);
+}
+
+void RecordingLog::write(LogPriority priority, std::string_view message,
+                         const std::optional<Uuid>& request) {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  entries_.push_back({priority, std::string(message), request});
+}
+
+std::vector<LogEntry> RecordingLog::entries() const {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  return entries_;
 }
 
 }  // namespace platform::testing

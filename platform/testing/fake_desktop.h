@@ -1,9 +1,11 @@
 #pragma once
 
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,25 +19,30 @@ namespace platform::testing {
 
 // LaunchOutcome scripts how one openApplication ends: the completion handler comes `after`
 // virtual seconds (0: at the next pass of the run loop, never inside openApplication) with the
-// launched copy, another copy, an error, or it never comes.
+// launched copy, another copy, an error, or it never comes; or openApplication itself throws.
 struct LaunchOutcome {
-  enum class Kind { sameCopy, otherCopy, failure, never };
+  enum class Kind { sameCopy, otherCopy, failure, never, throws };
 
   static LaunchOutcome sameCopy(Seconds after = Seconds(0)) {
-    return {Kind::sameCopy, {}, {}, after};
+    return {Kind::sameCopy, {}, {}, after, nullptr};
   }
   static LaunchOutcome otherCopy(std::filesystem::path bundle, Seconds after = Seconds(0)) {
-    return {Kind::otherCopy, std::move(bundle), {}, after};
+    return {Kind::otherCopy, std::move(bundle), {}, after, nullptr};
   }
   static LaunchOutcome failure(Error error, Seconds after = Seconds(0)) {
-    return {Kind::failure, {}, std::move(error), after};
+    return {Kind::failure, {}, std::move(error), after, nullptr};
   }
-  static LaunchOutcome never() { return {Kind::never, {}, {}, Seconds(0)}; }
+  static LaunchOutcome never() { return {Kind::never, {}, {}, Seconds(0), nullptr}; }
+  // throws: openApplication throws `raised` and never calls the handler.
+  static LaunchOutcome throws(std::exception_ptr raised) {
+    return {Kind::throws, {}, {}, Seconds(0), std::move(raised)};
+  }
 
   Kind kind = Kind::sameCopy;
   std::filesystem::path otherBundle;  // the instance's bundle URL for otherCopy
   std::optional<Error> error;         // the handler's error for failure
   Seconds after{0};
+  std::exception_ptr raised;  // what openApplication throws for throws
 };
 
 // LaunchRecord is one openApplication call as the double saw it.
@@ -44,6 +51,26 @@ struct LaunchRecord {
   OpenConfiguration configuration;
   MonotonicTime at;  // virtual time of the call
   bool operator==(const LaunchRecord&) const = default;
+};
+
+// LogEntry is one event a RecordingLog was given.
+struct LogEntry {
+  LogPriority priority;
+  std::string message;
+  std::optional<Uuid> request;
+  bool operator==(const LogEntry&) const = default;
+};
+
+// RecordingLog keeps every event in order; safe on any thread.
+class RecordingLog final : public Log {
+ public:
+  void write(LogPriority priority, std::string_view message,
+             const std::optional<Uuid>& request) override;
+  std::vector<LogEntry> entries() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<LogEntry> entries_;
 };
 
 // FakeDesktop is the Desktop double: a virtual clock (runUntil jumps through due timers and
@@ -86,6 +113,8 @@ class FakeDesktop final : public Desktop {
   const std::vector<std::string>& securityScopedLog() const noexcept { return accessLog_; }
   // pendingLaunchCompletions: handlers scripted to come later that have not run yet.
   std::size_t pendingLaunchCompletions() const noexcept { return completions_.size(); }
+  // logEntries: what was written to log(), in order.
+  std::vector<LogEntry> logEntries() const { return log_.entries(); }
 
   // Desktop.
   void setAccessoryActivationPolicy() override { ++accessoryRequests_; }
@@ -109,8 +138,16 @@ class FakeDesktop final : public Desktop {
                        const OpenConfiguration& configuration,
                        LaunchCompletion completion) override;
   std::vector<std::string> arguments() override { return arguments_; }
+  Log& log() override { return log_; }
   void setServicesProvider(ServicesProvider& provider) override;
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override;
+  void setServicesConnectionLostHandler(std::function<void()> handler) override {
+    connectionLost_ = std::move(handler);
+  }
+  // loseServicesConnection runs the handler as the real desktop does when its bus goes away.
+  void loseServicesConnection() {
+    if (connectionLost_) connectionLost_();
+  }
 
  private:
   struct ScheduledCompletion {
@@ -143,8 +180,10 @@ class FakeDesktop final : public Desktop {
   Seconds runLimit_{3600};
   ServicesProvider* servicesProvider_ = nullptr;
   std::vector<std::string> portNames_;
+  std::function<void()> connectionLost_;
   std::map<std::string, InProcessPasteboard> pasteboards_;
   FormatOneBookmarks bookmarks_;
+  RecordingLog log_;
 };
 
 }  // namespace platform::testing

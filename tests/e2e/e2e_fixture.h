@@ -56,6 +56,10 @@ class EndToEnd : public ::testing::Test {
 
   // startBus starts the private session bus; later children use it.
   void startBus();
+  // stopBus ends the private session bus (its daemon goes, every connection closes).
+  void stopBus() { bus_.reset(); }
+  // journalRuns: the system journal takes log lines, so they do not reach standard error.
+  static bool journalRuns() { return fs::exists("/run/systemd/journal/socket"); }
   const std::string& busAddress() const;
 
   // start runs a program with the private home and bus in its environment, in the test's

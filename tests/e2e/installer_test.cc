@@ -121,6 +121,17 @@ TEST_F(Installer, RefusesSomethingThatIsNotTheAddOn) {
   EXPECT_EQ(FinderConversion::inventory(installedPackage()), before);
 }
 
+// Only UTF-8 goes on the bus: user data typed in another encoding is sent with replacement
+// characters, and the provider refuses it like any unknown format.
+TEST_F(Installer, UserDataThatIsNotUtf8GetsTheFormatSentence) {
+  install(builtPackage());
+  startBus();
+  const RunResult result = convert({audioFile("tone.wav").string()}, "mp3\xff");
+  if (const std::optional<int> pid = providerPid()) rememberProvider(*pid);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors, std::string(FinderConversion::selectionSentence) + "\n");
+}
+
 TEST_F(Installer, ClientTurnsBusFailuresIntoSentences) {
   install(builtPackage());
   const std::string file = audioFile("tone.wav").string();

@@ -70,6 +70,23 @@ TEST_F(LiveVerification, HostRefusalArrivesAsTheBusErrorWithItsSentence) {
             FinderConversion::encode(reply.errorMessage));
 }
 
+// Standard streams of a provider are often /dev/null: its one trace is a log line per failed
+// call with the request, here on standard error because this machine has no journal.
+TEST_F(LiveVerification, FailedCallIsLoggedWithItsRequest) {
+  if (journalRuns()) GTEST_SKIP() << "log lines go to the journal here";
+  startProvider();
+  const BusReply reply = convert(filesOf({home() / "Music" / "missing.wav"}), "mp3");
+  ASSERT_EQ(reply.errorName, kFailedError);
+  const fs::path answers = FinderConversion::acknowledgements(stateRoot());
+  std::string id;
+  for (const auto& entry : fs::directory_iterator(answers)) {
+    if (!entry.path().filename().string().starts_with(".")) id = entry.path().stem().string();
+  }
+  ASSERT_FALSE(id.empty());
+  EXPECT_EQ(provider_->errors(), "TonebrookQuickConversion: Conversion not delivered: " +
+                                     reply.errorMessage + " (request " + id + ")\n");
+}
+
 TEST_F(LiveVerification, SecondCallDuringTheWaitIsRefusedAtOnce) {
   startProvider({"--verify-hold-callback", "3"});
   const BusPasteboard files = filesOf({audioFile("tone.wav")});

@@ -10,6 +10,7 @@
 #include "platform/core/files.h"
 #include "platform/testing/fake_desktop.h"
 #include "support/temp_directory.h"
+#include "tests/provider/sandbox.h"
 
 namespace {
 
@@ -90,6 +91,51 @@ TEST_F(StartUp, ModeWordWithTooFewArgumentsServesTheDefaultStateRoot) {
   EXPECT_TRUE(fs::exists(FinderConversion::stateRoot() / "provider-state.json"));
   EXPECT_FALSE(fs::exists(root_));
   EXPECT_NE(desktop_.servicesProvider(), nullptr);
+}
+
+// A normal run serves the session bus only: when its connection is lost the provider ends at
+// its next idle tick (status 0 through the application's termination), so that the provider of
+// the next bus can take the lock.
+TEST_F(StartUp, NormalRunEndsWhenItsBusConnectionIsLost) {
+  const fs::path home = directory_ / "home";
+  setenv("HOME", home.c_str(), 1);
+  const auto lose = desktop_.scheduleRepeatingTimer(Seconds(1), [this] {
+    if (desktop_.terminateRequests() == 0) desktop_.loseServicesConnection();
+  });
+  const auto start = desktop_.now();
+  EXPECT_EQ(startUp({}), 0);
+  lose->invalidate();
+  EXPECT_EQ(desktop_.terminateRequests(), 1);
+  EXPECT_LE(desktop_.now() - start, Seconds(1.2)) << "at the first tick after the loss";
+  EXPECT_TRUE(exits_.empty());
+}
+
+TEST_F(StartUp, VerificationRunsDoNotDependOnTheBus) {
+  const auto lose =
+      desktop_.scheduleRepeatingTimer(Seconds(0.5), [this] { desktop_.loseServicesConnection(); });
+  EXPECT_EQ(startUp({"--verify-live-provider", root_.string(), "test.port"}), 0);
+  lose->invalidate();
+  EXPECT_EQ(desktop_.terminateRequests(), 0);
+  EXPECT_TRUE(exits_.empty());
+}
+
+// Retiring before the host's sign appeared verifies nothing: status 1 with the sentence of a
+// provider that is finishing an update, never the status of success.
+TEST_F(StartUp, PackagedVerificationThatRetiresBeforeTheSignEndsAsAFailure) {
+  provider_test::Sandbox sandbox;
+  desktop_.setMainBundleURL(sandbox.addOn());
+  executable_ = sandbox.providerExecutable();
+  provider_test::after(desktop_, Seconds(0.1), [&] { sandbox.answer(true); });
+  provider_test::after(desktop_, Seconds(1), [&] { fs::remove(executable_); });
+
+  startUp({"--verify-provider", sandbox.root().string(), "mp3", sandbox.audio("a.wav").string()});
+
+  ASSERT_FALSE(exits_.empty());
+  EXPECT_EQ(exits_.front(), 1);
+  EXPECT_TRUE(
+      errors_.starts_with("The conversion add-on is finishing an update. Retry in a moment.\n"))
+      << errors_;
+  EXPECT_EQ(desktop_.terminateRequests(), 0);
 }
 
 }  // namespace

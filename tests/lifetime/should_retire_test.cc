@@ -1,6 +1,7 @@
 // shouldRetire against real changes of the executable and real retirement request files.
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -68,6 +69,14 @@ const std::vector<Case>& cases() {
          writeFile(w.request, document + std::string(2'000'001 - document.size(), ' '));
        },
        false},
+      {"request with white space around the string",
+       [](const World& w) { writeFile(w.request, " \n\t" + quoted(w.instance) + "\r\n"); }, true},
+      {"request of 100,000 nested arrays around the string",
+       [](const World& w) {
+         writeFile(w.request,
+                   std::string(100'000, '[') + quoted(w.instance) + std::string(100'000, ']'));
+       },
+       false},
       {"request names another instance",
        [](const World& w) { writeFile(w.request, quoted(platform::Uuid::random().text())); },
        false},
@@ -106,6 +115,22 @@ TEST_F(LifetimeTest, ShouldRetireAnswersEveryChange) {
     EXPECT_EQ(lifetime.shouldRetire(), testCase.retire);
     EXPECT_EQ(lifetime.shouldRetire(), testCase.retire) << "the answer must hold when asked again";
   }
+}
+
+// The request is read five times a second for the life of the provider: a document that cannot
+// be one must not cost a parse. 200 KB of nested arrays took about 120 ms of CPU a read.
+TEST_F(LifetimeTest, ShouldRetireRefusesADeeplyNestedRequestCheaply) {
+  Lifetime lifetime(root, executable);
+  const auto cpuSecondsOfTenReads = [&] {
+    const std::clock_t start = std::clock();
+    for (int read = 0; read < 10; ++read) EXPECT_FALSE(lifetime.shouldRetire());
+    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+  };
+  const double plain = cpuSecondsOfTenReads();
+  writeFile(lifetime.root() / "provider-retire.json",
+            std::string(100'000, '[') + std::string(100'000, ']'));
+  const double nested = cpuSecondsOfTenReads();
+  EXPECT_LT(nested, plain + 0.1) << "plain " << plain << " s, nested " << nested << " s";
 }
 
 TEST_F(LifetimeTest, ShouldRetireFollowsALinkedExecutableToItsTarget) {

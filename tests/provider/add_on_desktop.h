@@ -51,6 +51,10 @@ class AddOnDesktop final : public platform::Desktop {
       const std::string& identifier) override {
     return real_->runningApplications(identifier);
   }
+  platform::Log& log() override { return real_->log(); }
+  void setServicesConnectionLostHandler(std::function<void()> handler) override {
+    real_->setServicesConnectionLostHandler(std::move(handler));
+  }
   void openApplication(const std::filesystem::path& application,
                        const platform::OpenConfiguration& configuration,
                        platform::LaunchCompletion completion) override {

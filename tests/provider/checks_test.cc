@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "exchange/constants.h"
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
+#include "platform/desktop/pasteboard.h"
 #include "platform/linux/bookmark.h"
+#include "provider/confirmation.h"
 #include "provider/installation_checks.h"
 #include "provider/selection.h"
 #include "support/test_support.h"
@@ -223,6 +227,12 @@ TEST_F(Checks, EachBadSelectionIsRefusedAfterTheInstallationChecks) {
        [&](auto& p, const auto& s) { p.writeURLs(urlsOf({s.audio("a.wav")})); }, "MP3", selection},
       {"no user data", [&](auto& p, const auto& s) { p.writeURLs(urlsOf({s.audio("a.wav")})); },
        std::nullopt, selection},
+      {"an empty URL list beside a path list",
+       [](auto& p, const auto& s) {
+         p.writeEntries({});
+         p.setFilenames(Filenames{std::vector<std::string>{s.audio("a.wav").string()}});
+       },
+       "mp3", selection},
       {"file on another host",
        [](auto& p, const auto&) { p.writeEntries({"file://server/Music/a.wav"}); }, "mp3",
        std::string(FinderConversion::localitySentence)},
@@ -236,6 +246,46 @@ TEST_F(Checks, EachBadSelectionIsRefusedAfterTheInstallationChecks) {
     EXPECT_TRUE(sandbox.queued().empty());
   }
   EXPECT_TRUE(desktop.launches().empty());
+}
+
+// Over sixteen files the outcome is known before any file is looked at: no bookmark is made,
+// and a pasteboard of a million entries is refused in well under the time an installer gives
+// a silent provider (3 s), with the sentences the smaller cases get.
+TEST_F(Checks, LongSelectionsAreRefusedCheaplyWithTheSameSentences) {
+  const struct {
+    const char* name;
+    std::size_t entries;
+    const char* last;  // replaces the last entry when set
+    std::string expected;
+  } cases[] = {
+      {"seventeen files", 17, nullptr, selection},
+      {"a million files", 1'000'000, nullptr, selection},
+      {"a million entries, the last no URL", 1'000'000, "not a URL", chooseLocal},
+      {"web URLs and one file", 1000, "file:///Music/a.wav", ""},
+  };
+  auto provider = makeProvider();
+  desktop.grantSecurityScopedAccess(true);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    platform::InProcessPasteboard pasteboard;
+    const bool web = c.expected.empty();
+    const std::string entry = web ? "https://example.com/a.wav" : "file:///Music/a.wav";
+    for (std::size_t i = 0; i + 1 < c.entries; ++i) pasteboard.appendEntry(entry);
+    pasteboard.appendEntry(c.last != nullptr ? std::string(c.last) : "file:///Music/last.wav");
+    const auto started = std::chrono::steady_clock::now();
+    const std::optional<std::string> error = convert(*provider, pasteboard, "mp3");
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    if (web) {
+      // One file among web URLs is a selection of one: queued, then the host is awaited.
+      EXPECT_EQ(error, std::optional<std::string>(provider::unconfirmedSentence));
+      EXPECT_EQ(sandbox.queued().size(), 1u);
+    } else {
+      EXPECT_EQ(error, c.expected);
+      EXPECT_TRUE(sandbox.queued().empty());
+      EXPECT_TRUE(desktop.securityScopedLog().empty()) << "no bookmark was made";
+      EXPECT_LT(took.count(), 1.5);
+    }
+  }
 }
 
 class Selection : public ProviderTest {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
 #include "tests/provider/provider_fixture.h"
@@ -61,6 +63,41 @@ TEST_F(Lifecycle, SecondProviderOnTheRootFailsWithTheLifetimesError) {
     ADD_FAILURE() << "a second provider came into being";
   } catch (const platform::Error& error) {
     EXPECT_EQ(error.description(), expected);
+  }
+}
+
+// A writer killed between its temporary file and the rename leaves a hidden file for good. The
+// provider removes its own (heartbeat, error record, queued requests) once they are a minute
+// old; younger ones may belong to a writer still at work, and other parties' are theirs.
+TEST_F(Lifecycle, CreationRemovesItsOwnStaleTemporaryFiles) {
+  const fs::path root = sandbox.root();
+  const std::string request = ".0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9.json";
+  const struct {
+    const char* name;
+    fs::path file;
+    bool old;
+    bool removed;
+  } cases[] = {
+      {"an old heartbeat", root / ".provider-state.json.tmp-Ab12Cd", true, true},
+      {"an old error record", root / ".provider-error.json.tmp-Ab12Cd", true, true},
+      {"an old request", root / "requests" / (request + ".tmp-Ab12Cd"), true, true},
+      {"a young heartbeat", root / ".provider-state.json.tmp-Ef34Gh", false, false},
+      {"the installer's receipt", root / ".receipt.json.tmp-Ab12Cd", true, false},
+      {"the host's acknowledgement", root / "acknowledgements" / (request + ".tmp-Ab12Cd"), true,
+       false},
+      {"not a temporary name", root / "requests" / (request + ".tmp-Ab12Cd.keep"), true, false},
+  };
+  for (const auto& c : cases) {
+    fs::create_directories(c.file.parent_path());
+    writeText(c.file, "partial");
+    if (c.old) {
+      fs::last_write_time(c.file, fs::file_time_type::clock::now() - std::chrono::minutes(2));
+    }
+  }
+  auto provider = makeProvider();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(fs::exists(c.file), !c.removed);
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <system_error>
+
 #include "exchange/record_files.h"
 #include "provider/confirmation.h"
 #include "provider/host_launch.h"
@@ -45,6 +47,11 @@ TEST_F(Outcome, RefusedWithTheHostsOwnSentence) {
   EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), "Tonebrook\u2019s queue is full.");
   EXPECT_EQ(sandbox.providerError(), "Tonebrook\u2019s queue is full.");
   EXPECT_EQ(sandbox.queued().size(), 1u);
+  // The one trace a caller's failure leaves when nobody reads the sentence: one log line.
+  EXPECT_EQ(desktop.logEntries(), (std::vector<platform::testing::LogEntry>{
+                                      {platform::LogPriority::error,
+                                       "Conversion not delivered: Tonebrook\u2019s queue is full.",
+                                       sandbox.onlyQueuedRequest().id}}));
 }
 
 TEST_F(Outcome, AcceptanceCountsByFileNameAlone) {
@@ -65,7 +72,18 @@ struct FailedLaunchCase {
 };
 
 TEST_F(Outcome, FailedLaunchIsAnsweredByTheProviderAndRejected) {
+  const std::system_error noThread(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                   "thread");
   const FailedLaunchCase cases[] = {
+      {"refused on the spot",
+       [](const Sandbox&) {
+         return LaunchOutcome::throws(std::make_exception_ptr(
+             platform::Error("Tonebrook.Launch", 2, "No such file or directory")));
+       },
+       "No such file or directory"},
+      {"refused on the spot by another exception (a thread that cannot start)",
+       [&](const Sandbox&) { return LaunchOutcome::throws(std::make_exception_ptr(noThread)); },
+       noThread.what()},
       {"launch error",
        [](const Sandbox&) {
          return LaunchOutcome::failure(platform::Error("Tonebrook.Launch", 13, "Permission denied"),
@@ -101,6 +119,10 @@ TEST_F(Outcome, FailedLaunchIsAnsweredByTheProviderAndRejected) {
     EXPECT_FALSE(refusal.terminal);
     EXPECT_TRUE(refusal.jobs.empty() && refusal.states.empty() && refusal.outputs.empty());
     EXPECT_FALSE(provider->launchInFlight());
+    EXPECT_EQ(desktop.logEntries().back(),
+              (platform::testing::LogEntry{
+                  platform::LogPriority::error,
+                  "Conversion not delivered: " + couldNotLaunch + failed.reason, request.id}));
   }
 }
 

@@ -5,13 +5,52 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <string>
 
+#include "platform/core/error.h"
 #include "support/test_support.h"
 
 namespace test_support {
 namespace {
 
 using platform::Json;
+
+// Every record nests a few levels at most; a deeper document is refused without being parsed
+// whole (a 200 KB file of nested arrays would otherwise cost a parse each time it is read).
+TEST(JsonTest, NestingBeyondTheLimitIsRefused) {
+  const auto nested = [](std::size_t depth, const std::string& open, const std::string& close) {
+    std::string document;
+    for (std::size_t level = 0; level < depth; ++level) document += open;
+    document += "1";
+    for (std::size_t level = 0; level < depth; ++level) document += close;
+    return document;
+  };
+  const struct {
+    const char* name;
+    std::string document;
+    bool accepted;
+  } cases[] = {
+      {"arrays at the limit", nested(platform::kJsonDepthLimit, "[", "]"), true},
+      {"objects at the limit", nested(platform::kJsonDepthLimit, "{\"a\":", "}"), true},
+      {"arrays one deeper", nested(platform::kJsonDepthLimit + 1, "[", "]"), false},
+      {"objects one deeper", nested(platform::kJsonDepthLimit + 1, "{\"a\":", "}"), false},
+      {"100,000 arrays", nested(100'000, "[", "]"), false},
+      {"100,000 arrays, never closed", std::string(100'000, '['), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.accepted) {
+      EXPECT_NO_THROW(platform::parseStrictJson(c.document));
+    } else {
+      try {
+        platform::parseStrictJson(c.document);
+        ADD_FAILURE() << "accepted";
+      } catch (const platform::Error& error) {
+        EXPECT_EQ(error.domain(), platform::kJsonDomain);
+      }
+    }
+  }
+}
 
 TEST(JsonTest, UnsignedReading) {
   struct Case {

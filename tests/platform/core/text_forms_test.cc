@@ -6,6 +6,7 @@
 
 #include "platform/core/base64.h"
 #include "platform/core/digest.h"
+#include "platform/core/log.h"
 #include "platform/core/unicode.h"
 #include "platform/core/url.h"
 #include "platform/core/uuid.h"
@@ -32,11 +33,18 @@ TEST(UrlTest, ParseAcceptsOnlyAbsoluteUrls) {
       {"file:///a b.wav", false},       // a raw space
       {"", false},
       {"file:///a%zz.wav", false},  // broken escape
+      {"file:///a%2", false},       // truncated escapes
+      {"file:///a%", false},
+      {"file:", true},  // an empty path
+      {"a+b.c-d:x/y", true},
+      {"1abc:x", false},  // a scheme starts with a letter
+      {":x", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     const std::optional<Url> url = Url::parse(c.text);
     EXPECT_EQ(url.has_value(), c.valid);
+    EXPECT_EQ(Url::isValid(c.text), c.valid);
     if (url) {
       EXPECT_EQ(url->text(), c.text);
     }
@@ -178,25 +186,44 @@ TEST(UnicodeTest, CanonicalComposition) {
   }
 }
 
-TEST(UnicodeTest, ReplacingInvalidUtf8KeepsValidTextAndReplacesEachStrayByte) {
+TEST(UnicodeTest, ValidUtf8ReplacesWhatIsNot) {
+  const std::string replacement = "\xef\xbf\xbd";
   const struct {
-    const char* text;
-    const char* shown;
+    const char* name;
+    std::string text;
+    std::string expected;
   } cases[] = {
-      {"Caf\xc3\xa9 \xf0\x9f\x8e\xb5", "Caf\xc3\xa9 \xf0\x9f\x8e\xb5"},  // valid: unchanged
-      {"", ""},
-      {"caf\xe9.wav", "caf\uFFFD.wav"},                  // a Latin-1 name
-      {"a\xc3", "a\uFFFD"},                              // cut short
-      {"\xc0\xaf", "\uFFFD\uFFFD"},                      // overlong
-      {"\xed\xa0\x80", "\uFFFD\uFFFD\uFFFD"},            // a surrogate
-      {"\xf4\x90\x80\x80", "\uFFFD\uFFFD\uFFFD\uFFFD"},  // beyond U+10FFFF
+      {"valid text unchanged", "Caf\xc3\xa9 \xe2\x80\x93 \xf0\x9f\x8e\xb5",
+       "Caf\xc3\xa9 \xe2\x80\x93 \xf0\x9f\x8e\xb5"},
+      {"empty", "", ""},
+      {"a Latin-1 byte", "caf\xe9.wav", "caf" + replacement + ".wav"},
+      {"a truncated sequence at the end", "a\xc3", "a" + replacement},
+      {"a surrogate", "\xed\xa0\x80", replacement + replacement + replacement},
+      {"an overlong slash", "\xc0\xaf", replacement + replacement},
+      {"beyond U+10FFFF", "\xf4\x90\x80\x80",
+       replacement + replacement + replacement + replacement},
+      {"a stray continuation byte",
+       "a\x80"
+       "b",
+       "a" + replacement + "b"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.shown);
-    const std::string shown = platform::replacingInvalidUtf8(c.text);
-    EXPECT_EQ(shown, c.shown);
-    EXPECT_TRUE(platform::canonicalComposition(shown));  // valid UTF-8 now
+    SCOPED_TRACE(c.name);
+    const std::string valid = platform::validUtf8(c.text);
+    EXPECT_EQ(valid, c.expected);
+    EXPECT_TRUE(platform::canonicalComposition(valid).has_value());
   }
+}
+
+TEST(LogLineTest, OneLineOfUtf8WithTheRequest) {
+  const auto id = platform::Uuid::parse("0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9");
+  EXPECT_EQ(platform::logLine("Tonebrook cannot read \xe2\x80\x9c"
+                              "caf\xe9.wav\xe2\x80\x9d.",
+                              id),
+            "Tonebrook cannot read \xe2\x80\x9c"
+            "caf\xef\xbf\xbd.wav\xe2\x80\x9d. (request "
+            "0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9)");
+  EXPECT_EQ(platform::logLine("it's\n\"a\"\t\x01\x7f", std::nullopt), "it's\\n\"a\"\\t\\x01\\x7f");
 }
 
 TEST(DigestTest, KnownVectorsAndChunkedFiles) {

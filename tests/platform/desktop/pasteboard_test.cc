@@ -14,7 +14,7 @@ TEST(PasteboardTest, ReadingFileURLs) {
     std::optional<Texts> fileURLs;
   } cases[] = {
       {"nothing written", std::nullopt, std::nullopt},
-      {"an empty list", Texts{}, std::nullopt},
+      {"an empty list is a list", Texts{}, Texts{}},
       {"file URLs in order", Texts{"file:///b.wav", "file:///a%20b.wav"},
        Texts{"file:///b.wav", "file:///a%20b.wav"}},
       {"other URLs skipped", Texts{"https://example.com/a.wav", "file:///a.wav"},

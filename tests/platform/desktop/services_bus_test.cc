@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <future>
+#include <thread>
 
+#include "platform/core/spawn.h"
 #include "platform/desktop/desktop.h"
 #include "platform/testing/private_bus.h"
 #include "support/temp_directory.h"
@@ -99,6 +102,9 @@ TEST_F(ServicesBusTest, PasteboardKeysReachConvert) {
       {"filenames of another kind",
        {{"NSFilenamesPboardType", std::string("/a")}},
        {std::nullopt, Pasteboard::FilenamesValue{std::nullopt}, "mp3"}},
+      {"an empty file URL list is a list",
+       {{"public.file-url", Paths{}}},
+       {Paths{}, std::nullopt, "mp3"}},
       {"a text that is no URL",
        {{"public.file-url", Paths{"not a url"}}},
        {std::nullopt, std::nullopt, "mp3"}},
@@ -124,6 +130,22 @@ TEST_F(ServicesBusTest, FailureIsTheFailedErrorWithTheSentenceExactly) {
   const BusReply answer = serve(reply);
   EXPECT_EQ(answer.errorName, "app.tonebrook.Services.Failed");
   EXPECT_EQ(answer.errorMessage, sentence);
+}
+
+// The bus refuses a message whose text is not UTF-8; the caller would wait for nothing. A file
+// name in Latin-1 reaches the sentence this way.
+TEST_F(ServicesBusTest, ASentenceThatIsNotUtf8ArrivesWithReplacementCharacters) {
+  provider.behaviour = [](std::optional<std::string>& error) {
+    error =
+        "Tonebrook cannot read \u201C"
+        "caf\xe9.wav\u201D.";
+  };
+  auto reply = call({{"public.file-url", std::vector<std::string>{"file:///caf%E9.wav"}}});
+  const BusReply answer = serve(reply);
+  EXPECT_EQ(answer.errorName, "app.tonebrook.Services.Failed");
+  EXPECT_EQ(answer.errorMessage,
+            "Tonebrook cannot read \u201C"
+            "caf\uFFFD.wav\u201D.");
 }
 
 TEST_F(ServicesBusTest, FileUrlsOfAnotherKindAreRefusedBeforeConvert) {
@@ -201,6 +223,35 @@ TEST(ServicesActivation, TheBusStartsABundledProviderUnderItsDeclaredPortName) {
   EXPECT_EQ(answer.errorMessage,
             "main bundle " + std::filesystem::canonical(bundle).string() + " user data flac");
   EXPECT_TRUE(callConvert(bus.address(), kDeclared, {}, "quit", Seconds(10)).ok());
+}
+
+// A call taken off the bus waits in posted work; a retirement tick that terminates first must
+// still answer it (the provider's convert refuses a retiring provider's work with a sentence),
+// or the caller is left with NoReply.
+TEST(ServicesTermination, ACallTakenOffTheBusIsAnsweredBeforeTheProcessEnds) {
+  constexpr const char* kWaiting = "app.tonebrook.DesktopTestWaiting";
+  test_support::TempDirectory directory;
+  testing::PrivateBus bus(directory.path());
+  bus.useAsSessionBus();
+  SpawnOptions options;
+  options.arguments = {DESKTOP_SERVICES_APP, "--terminate-with-a-call-waiting", kWaiting};
+  options.output = StreamTarget::toFile(directory.path() / "out");
+  ChildProcess app = ChildProcess::spawn(options);
+  const auto ready = [&] {
+    std::ifstream stream(directory.path() / "out");
+    std::string line;
+    return std::getline(stream, line) && line == "ready";
+  };
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!ready() && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(ready());
+
+  const BusReply answer = callConvert(bus.address(), kWaiting, {}, "mp3", Seconds(10));
+  EXPECT_EQ(answer.errorName, "app.tonebrook.Services.Failed");
+  EXPECT_NE(answer.errorMessage.find("user data mp3"), std::string::npos) << answer.errorMessage;
+  EXPECT_EQ(app.waitFor(Seconds(5)), 0);
 }
 
 TEST(ServicesWithoutBus, RegistrationIsSilentAndTheLoopRuns) {
