@@ -96,13 +96,13 @@ void registerAll(const std::filesystem::path& source) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  constexpr std::string_view flag = "--executable=";
+  constexpr std::string_view kFlag = "--executable=";
   std::filesystem::path source;
   std::vector<char*> arguments;
   for (int index = 0; index < argc; ++index) {
     std::string_view argument = argv[index];
-    if (argument.substr(0, flag.size()) == flag) {
-      source = std::filesystem::path(argument.substr(flag.size()));
+    if (argument.substr(0, kFlag.size()) == kFlag) {
+      source = std::filesystem::path(argument.substr(kFlag.size()));
     } else {
       arguments.push_back(argv[index]);
     }

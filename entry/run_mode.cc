@@ -4,8 +4,8 @@ namespace entry {
 
 RunMode runMode(const std::vector<std::string>& args) {
   RunMode mode;
-  mode.verification = args.size() >= 5 && args[1] == verifyProviderOption;
-  mode.liveVerification = args.size() >= 4 && args[1] == verifyLiveProviderOption;
+  mode.verification = args.size() >= 5 && args[1] == kVerifyProviderOption;
+  mode.liveVerification = args.size() >= 4 && args[1] == kVerifyLiveProviderOption;
   return mode;
 }
 

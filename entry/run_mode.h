@@ -6,8 +6,8 @@
 
 namespace entry {
 
-inline constexpr std::string_view verifyProviderOption = "--verify-provider";
-inline constexpr std::string_view verifyLiveProviderOption = "--verify-live-provider";
+inline constexpr std::string_view kVerifyProviderOption = "--verify-provider";
+inline constexpr std::string_view kVerifyLiveProviderOption = "--verify-live-provider";
 
 // RunMode is what the command line asks of the provider process. Only argument 1 selects a
 // mode, and only with enough arguments; anything else is a normal run on the default root.

@@ -57,7 +57,7 @@ int startUp(platform::Desktop& desktop, const ProcessExit& processExit) {
     provider->logFailures(false);  // the harness reports the one failure on standard error
     // A provider that retires before the host's sign has not verified anything.
     provider->onRetire([processExit] {
-      processExit.writeStandardError(std::string(finishingUpdateSentence) + "\n");
+      processExit.writeStandardError(std::string(kFinishingUpdateSentence) + "\n");
       processExit.exit(1);
     });
     harness = runVerificationHarness(desktop, *provider, provider->root(), args, processExit);

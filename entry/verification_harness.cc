@@ -27,7 +27,7 @@ std::shared_ptr<platform::Timer> runVerificationHarness(platform::Desktop& deskt
                                                         const std::vector<std::string>& args,
                                                         const ProcessExit& processExit) {
   platform::Pasteboard& pasteboard =
-      desktop.pasteboard(std::string(pasteboardPrefix) + platform::Uuid::random().text());
+      desktop.pasteboard(std::string(kPasteboardPrefix) + platform::Uuid::random().text());
   pasteboard.clearContents();
   pasteboard.writeURLs(selectionOf(args));
 
@@ -40,14 +40,14 @@ std::shared_ptr<platform::Timer> runVerificationHarness(platform::Desktop& deskt
     return nullptr;
   }
 
-  const platform::MonotonicTime deadline = desktop.now() + signDeadline;
-  const std::filesystem::path sign = root / FinderConversion::names::packagedInbox;
+  const platform::MonotonicTime deadline = desktop.now() + kSignDeadline;
+  const std::filesystem::path sign = root / FinderConversion::names::kPackagedInbox;
   // The sign is tested before the deadline: a sign found late still counts as success.
-  return desktop.scheduleRepeatingTimer(harnessInterval, [&desktop, sign, deadline, processExit] {
+  return desktop.scheduleRepeatingTimer(kHarnessInterval, [&desktop, sign, deadline, processExit] {
     if (platform::itemExists(sign)) {
       processExit.exit(0);
     } else if (desktop.now() > deadline) {
-      processExit.writeStandardError(timeoutText);
+      processExit.writeStandardError(kTimeoutText);
       processExit.exit(2);
     }
   });

@@ -11,10 +11,10 @@
 
 namespace entry {
 
-inline constexpr std::string_view pasteboardPrefix = "Tonebrook.FinderVerification.";
-inline constexpr platform::Seconds signDeadline{70.0};
-inline constexpr platform::Seconds harnessInterval{0.1};
-inline constexpr std::string_view timeoutText = "Packaged provider timed out.\n";
+inline constexpr std::string_view kPasteboardPrefix = "Tonebrook.FinderVerification.";
+inline constexpr platform::Seconds kSignDeadline{70.0};
+inline constexpr platform::Seconds kHarnessInterval{0.1};
+inline constexpr std::string_view kTimeoutText = "Packaged provider timed out.\n";
 
 // ProcessExit is how the harness ends the process (immediately, provider untouched) and writes
 // standard error; main passes the real ones, tests record the calls.
@@ -27,7 +27,7 @@ struct ProcessExit {
 // private pasteboard, one direct convert with args 3 as user data, the pasteboard cleared.
 // A failure ends the process with status 1 and its sentence. Otherwise it schedules the
 // 0.1-second harness timer, which ends the process with status 0 once "packaged-inbox.json"
-// exists in `root`, or with status 2 and timeoutText at the first tick more than 70 s after
+// exists in `root`, or with status 2 and kTimeoutText at the first tick more than 70 s after
 // the entry returned. The timer is returned: the caller keeps it while the run loop runs.
 std::shared_ptr<platform::Timer> runVerificationHarness(platform::Desktop& desktop,
                                                         platform::ServicesProvider& provider,

@@ -13,7 +13,7 @@ std::filesystem::path servicesRoot() {
 }
 
 Error failure(std::string sentence) {
-  return Error(std::string(errorDomain), 1, std::move(sentence));
+  return Error(std::string(kErrorDomain), 1, std::move(sentence));
 }
 
 void prepare(const std::filesystem::path& directory) {

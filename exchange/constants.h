@@ -18,25 +18,25 @@ inline constexpr int protocolVersion = 1;
 inline constexpr std::string_view serviceName = "Tonebrook Quick Conversion.service";
 inline constexpr std::string_view bundleID = "app.tonebrook.Tonebrook";
 inline constexpr std::array<std::string_view, 5> formats = {"wav", "mp3", "aac", "flac", "ogg"};
-inline constexpr std::string_view errorDomain = "Tonebrook.FinderConversion";
+inline constexpr std::string_view kErrorDomain = "Tonebrook.FinderConversion";
 
 // The host application's command line, as whoever launches it passes it: the queue-serving
 // role, and in a verification run the state root it serves instead of the default one.
-inline constexpr std::string_view finderServiceOption = "--finder-service";
-inline constexpr std::string_view verifyFinderInboxOption = "--verify-finder-inbox";
+inline constexpr std::string_view kFinderServiceOption = "--finder-service";
+inline constexpr std::string_view kVerifyFinderInboxOption = "--verify-finder-inbox";
 
 // Fixed names inside the state root.
 namespace names {
-inline constexpr std::string_view receipt = "receipt.json";
-inline constexpr std::string_view requests = "requests";
-inline constexpr std::string_view acknowledgements = "acknowledgements";
-inline constexpr std::string_view rejected = "rejected";
-inline constexpr std::string_view lifecycleLock = "lifecycle.lock";
-inline constexpr std::string_view providerLock = "provider.lock";
-inline constexpr std::string_view providerState = "provider-state.json";
-inline constexpr std::string_view providerRetire = "provider-retire.json";
-inline constexpr std::string_view providerError = "provider-error.json";
-inline constexpr std::string_view packagedInbox = "packaged-inbox.json";
+inline constexpr std::string_view kReceipt = "receipt.json";
+inline constexpr std::string_view kRequests = "requests";
+inline constexpr std::string_view kAcknowledgements = "acknowledgements";
+inline constexpr std::string_view kRejected = "rejected";
+inline constexpr std::string_view kLifecycleLock = "lifecycle.lock";
+inline constexpr std::string_view kProviderLock = "provider.lock";
+inline constexpr std::string_view kProviderState = "provider-state.json";
+inline constexpr std::string_view kProviderRetire = "provider-retire.json";
+inline constexpr std::string_view kProviderError = "provider-error.json";
+inline constexpr std::string_view kPackagedInbox = "packaged-inbox.json";
 }  // namespace names
 
 // stateRoot: <home>/Library/Application Support/Tonebrook/FinderConversion, recomputed on
@@ -45,7 +45,7 @@ std::filesystem::path stateRoot();
 // servicesRoot: <home>/Library/Services.
 std::filesystem::path servicesRoot();
 
-// failure builds the error record of a user-facing sentence: domain errorDomain, code 1.
+// failure builds the error record of a user-facing sentence: domain kErrorDomain, code 1.
 Error failure(std::string sentence);
 
 // prepare creates `directory` and its missing parents with mode 0700; existing directories are

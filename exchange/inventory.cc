@@ -24,7 +24,7 @@ void addEntry(Inventory& result, const std::filesystem::path& root,
       result[relative] = hash(entry);
       return;
     case ItemKind::directory:
-      result[relative + "/"] = std::string(directoryMarker);
+      result[relative + "/"] = std::string(kDirectoryMarker);
       return;
     case ItemKind::missing:  // removed while the walk ran
       throw platform::errnoError(ENOENT, entry.native());
@@ -81,7 +81,7 @@ std::optional<Inventory> completed(const Inventory& fileOnly) {
     std::string prefix;
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
       prefix += parts[i] + "/";
-      copy[prefix] = std::string(directoryMarker);
+      copy[prefix] = std::string(kDirectoryMarker);
     }
   }
   return copy;

@@ -12,13 +12,13 @@ namespace FinderConversion {
 
 using Inventory = TextMap;
 
-inline constexpr std::string_view directoryMarker = "directory";
+inline constexpr std::string_view kDirectoryMarker = "directory";
 
 // hash: the SHA-256 of a file's contents as 64 lower-case hexadecimal characters.
 std::string hash(const std::filesystem::path& file);
 
 // inventory of the tree below `root`: each file's relative path to its digest, each
-// directory's relative path plus "/" to directoryMarker. Hidden entries included, no link
+// directory's relative path plus "/" to kDirectoryMarker. Hidden entries included, no link
 // followed; fails with the add-on sentences or a platform error.
 Inventory inventory(const std::filesystem::path& root);
 

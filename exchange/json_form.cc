@@ -5,7 +5,7 @@
 #include "platform/core/base64.h"
 #include "platform/core/error.h"
 
-namespace FinderConversion::jsonForm {
+namespace FinderConversion::json_form {
 namespace {
 
 std::string quoteName(std::string_view name) {
@@ -105,4 +105,4 @@ Json bytesValue(const Bytes& value) {
   return platform::base64Encode(value);
 }
 
-}  // namespace FinderConversion::jsonForm
+}  // namespace FinderConversion::json_form

@@ -10,7 +10,7 @@
 // The one JSON form of every file the system writes, and strict readers for it. Every reading
 // failure is a platform::jsonError naming the member. Parsing, integer rules and encoding are
 // platform/core/json's; this adds the members and the record-level kinds.
-namespace FinderConversion::jsonForm {
+namespace FinderConversion::json_form {
 
 using Json = platform::Json;
 using OrderedJson = platform::OrderedJson;
@@ -51,4 +51,4 @@ const Json& array(const Json& value, std::string_view name);
 // Writers of the forms that are not plain JSON values.
 Json bytesValue(const Bytes& value);
 
-}  // namespace FinderConversion::jsonForm
+}  // namespace FinderConversion::json_form

@@ -10,20 +10,20 @@ void writeDocument(std::string_view document, const std::filesystem::path& locat
 }
 
 std::string readDocument(const std::filesystem::path& location) {
-  platform::RecordRead read = platform::readRecordFile(location, recordSizeLimit);
+  platform::RecordRead read = platform::readRecordFile(location, kRecordSizeLimit);
   if (read.status != platform::RecordRead::Status::ok) {
     // A link, an oversized file and a FIFO, socket or device are not record files.
-    throw failure(std::string(invalidRecordSentence));
+    throw failure(std::string(kInvalidRecordSentence));
   }
   return std::move(read.bytes);
 }
 
 std::filesystem::path requests(const std::filesystem::path& root) {
-  return root / names::requests;
+  return root / names::kRequests;
 }
 
 std::filesystem::path acknowledgements(const std::filesystem::path& root) {
-  return root / names::acknowledgements;
+  return root / names::kAcknowledgements;
 }
 
 std::string fileName(const Uuid& id) {
@@ -48,9 +48,9 @@ void refuse(const std::filesystem::path& root, const Uuid& id, std::string messa
 
 LifecycleLock LifecycleLock::acquire(const std::filesystem::path& root) {
   prepare(root);
-  std::optional<platform::LockFile> file = platform::LockFile::open(root / names::lifecycleLock);
-  if (!file) throw failure(std::string(lockUnopenableSentence));
-  if (!file->tryLockExclusive()) throw failure(std::string(lockHeldSentence));
+  std::optional<platform::LockFile> file = platform::LockFile::open(root / names::kLifecycleLock);
+  if (!file) throw failure(std::string(kLockUnopenableSentence));
+  if (!file->tryLockExclusive()) throw failure(std::string(kLockHeldSentence));
   return LifecycleLock(std::move(*file));
 }
 

@@ -14,11 +14,11 @@
 
 namespace FinderConversion {
 
-inline constexpr std::uintmax_t recordSizeLimit = 2'000'000;
-inline constexpr std::string_view invalidRecordSentence =
+inline constexpr std::uintmax_t kRecordSizeLimit = 2'000'000;
+inline constexpr std::string_view kInvalidRecordSentence =
     "The add-on record is invalid or too large.";
-inline constexpr std::string_view lockUnopenableSentence = "The add-on lock cannot be opened.";
-inline constexpr std::string_view lockHeldSentence =
+inline constexpr std::string_view kLockUnopenableSentence = "The add-on lock cannot be opened.";
+inline constexpr std::string_view kLockHeldSentence =
     "Another Tonebrook is changing the add-on. Try again shortly.";
 
 // writeDocument replaces `location` atomically with `document`; creates no directory.
@@ -31,9 +31,9 @@ void write(const T& value, const std::filesystem::path& location) {
   writeDocument(encode(value), location);
 }
 
-// readDocument: the bytes of a record file. A symbolic link, more than recordSizeLimit bytes
+// readDocument: the bytes of a record file. A symbolic link, more than kRecordSizeLimit bytes
 // (tested on the open descriptor) and a FIFO, socket or device are refused with
-// failure(invalidRecordSentence) without being read; other failures pass unchanged (a missing
+// failure(kInvalidRecordSentence) without being read; other failures pass unchanged (a missing
 // file: ENOENT, a directory: EISDIR).
 std::string readDocument(const std::filesystem::path& location);
 
@@ -81,11 +81,11 @@ void refuse(const std::filesystem::path& root, const Uuid& id, std::string messa
 //   auto lock = LifecycleLock::acquire(root);
 // acquire prepares `root`, opens "lifecycle.lock" close-on-exec without following a link (a
 // regular file only, created 0600 when missing) and takes flock LOCK_EX|LOCK_NB. It never
-// waits: contention throws failure(lockHeldSentence) at once, also for a second acquire on the
+// waits: contention throws failure(kLockHeldSentence) at once, also for a second acquire on the
 // same root in the same process (a new open file description). A moved-from lock holds nothing.
 class LifecycleLock {
  public:
-  // acquire throws prepare's error, failure(lockUnopenableSentence) or failure(lockHeldSentence).
+  // acquire throws prepare's error, failure(kLockUnopenableSentence) or failure(kLockHeldSentence).
   [[nodiscard]] static LifecycleLock acquire(const std::filesystem::path& root);
   LifecycleLock(LifecycleLock&&) noexcept = default;
   ~LifecycleLock();  // unlock, then close

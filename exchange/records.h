@@ -20,13 +20,13 @@ using Bytes = std::vector<std::uint8_t>;
 using TextMap = std::map<std::string, std::string>;
 
 // The most files one request may hold.
-inline constexpr std::size_t maximumInputs = 16;
+inline constexpr std::size_t kMaximumInputs = 16;
 
 // The sentences of validate.
-inline constexpr std::string_view selectionSentence =
+inline constexpr std::string_view kSelectionSentence =
     "Choose 1\u2013"
     "16 audio files and WAV, MP3, AAC/M4A, FLAC or OGG Vorbis.";
-inline constexpr std::string_view localitySentence = "Only local files are supported.";
+inline constexpr std::string_view kLocalitySentence = "Only local files are supported.";
 
 struct Receipt {
   std::int64_t version = 1;
@@ -95,8 +95,8 @@ std::string decode<std::string>(std::string_view document);  // one JSON string
 template <>
 Uuid decode<Uuid>(std::string_view document);  // one JSON string holding a UUID
 
-// validate admits a request to the queue or throws failure(selectionSentence) /
-// failure(localitySentence), testing version, format, count, then each input's locality.
+// validate admits a request to the queue or throws failure(kSelectionSentence) /
+// failure(kLocalitySentence), testing version, format, count, then each input's locality.
 void validate(const Request& request);
 
 }  // namespace FinderConversion

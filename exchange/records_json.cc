@@ -4,19 +4,19 @@
 namespace FinderConversion {
 namespace {
 
-using jsonForm::Json;
+using json_form::Json;
 
 Json inputValue(const Input& input) {
   Json value = {{"url", input.url.text()}};
-  if (input.bookmark) value["bookmark"] = jsonForm::bytesValue(*input.bookmark);
+  if (input.bookmark) value["bookmark"] = json_form::bytesValue(*input.bookmark);
   return value;
 }
 
 Input inputFrom(const Json& value) {
-  const Json& object = jsonForm::object(value, "inputs");
-  Input input{jsonForm::location(jsonForm::requiredMember(object, "url"), "url"), std::nullopt};
-  if (const Json* bookmark = jsonForm::optionalMember(object, "bookmark")) {
-    input.bookmark = jsonForm::bytes(*bookmark, "bookmark");
+  const Json& object = json_form::object(value, "inputs");
+  Input input{json_form::location(json_form::requiredMember(object, "url"), "url"), std::nullopt};
+  if (const Json* bookmark = json_form::optionalMember(object, "bookmark")) {
+    input.bookmark = json_form::bytes(*bookmark, "bookmark");
   }
   return input;
 }
@@ -32,24 +32,24 @@ Json textMapValue(const TextMap& map) {
 std::string encode(const Receipt& value) {
   Json document = {{"version", value.version},
                    {"payloadVersion", value.payloadVersion},
-                   {"appBookmark", jsonForm::bytesValue(value.appBookmark)},
+                   {"appBookmark", json_form::bytesValue(value.appBookmark)},
                    {"appBundleID", value.appBundleID},
                    {"files", textMapValue(value.files)}};
   if (value.appPath) document["appPath"] = value.appPath->text();
-  return jsonForm::dumpDocument(document);
+  return json_form::dumpDocument(document);
 }
 
 std::string encode(const Input& value) {
-  return jsonForm::dumpDocument(inputValue(value));
+  return json_form::dumpDocument(inputValue(value));
 }
 
 std::string encode(const Request& value) {
   Json inputs = Json::array();
   for (const Input& input : value.inputs) inputs.push_back(inputValue(input));
-  return jsonForm::dumpDocument(Json{{"version", value.version},
-                                     {"id", value.id.text()},
-                                     {"format", value.format},
-                                     {"inputs", std::move(inputs)}});
+  return json_form::dumpDocument(Json{{"version", value.version},
+                                      {"id", value.id.text()},
+                                      {"format", value.format},
+                                      {"inputs", std::move(inputs)}});
 }
 
 std::string encode(const Acknowledgement& value) {
@@ -57,22 +57,22 @@ std::string encode(const Acknowledgement& value) {
   for (const Uuid& job : value.jobs) jobs.push_back(job.text());
   Json outputs = Json::array();
   for (const Url& output : value.outputs) outputs.push_back(output.text());
-  return jsonForm::dumpDocument(Json{{"id", value.id.text()},
-                                     {"accepted", value.accepted},
-                                     {"message", value.message},
-                                     {"jobs", std::move(jobs)},
-                                     {"terminal", value.terminal},
-                                     {"states", textMapValue(value.states)},
-                                     {"outputs", std::move(outputs)}});
+  return json_form::dumpDocument(Json{{"id", value.id.text()},
+                                      {"accepted", value.accepted},
+                                      {"message", value.message},
+                                      {"jobs", std::move(jobs)},
+                                      {"terminal", value.terminal},
+                                      {"states", textMapValue(value.states)},
+                                      {"outputs", std::move(outputs)}});
 }
 
 std::string encode(std::string_view text) {
-  return jsonForm::dumpDocument(Json(text));
+  return json_form::dumpDocument(Json(text));
 }
 
 template <>
 Receipt decode<Receipt>(std::string_view document) {
-  using namespace jsonForm;
+  using namespace json_form;
   const Json parsed = parseDocument(document);
   const Json& root = object(parsed, "receipt");
   Receipt receipt;
@@ -89,12 +89,12 @@ Receipt decode<Receipt>(std::string_view document) {
 
 template <>
 Input decode<Input>(std::string_view document) {
-  return inputFrom(jsonForm::parseDocument(document));
+  return inputFrom(json_form::parseDocument(document));
 }
 
 template <>
 Request decode<Request>(std::string_view document) {
-  using namespace jsonForm;
+  using namespace json_form;
   const Json parsed = parseDocument(document);
   const Json& root = object(parsed, "request");
   Request request;
@@ -109,7 +109,7 @@ Request decode<Request>(std::string_view document) {
 
 template <>
 Acknowledgement decode<Acknowledgement>(std::string_view document) {
-  using namespace jsonForm;
+  using namespace json_form;
   const Json parsed = parseDocument(document);
   const Json& root = object(parsed, "acknowledgement");
   Acknowledgement answer;
@@ -129,12 +129,12 @@ Acknowledgement decode<Acknowledgement>(std::string_view document) {
 
 template <>
 std::string decode<std::string>(std::string_view document) {
-  return jsonForm::text(jsonForm::parseDocument(document), "document");
+  return json_form::text(json_form::parseDocument(document), "document");
 }
 
 template <>
 Uuid decode<Uuid>(std::string_view document) {
-  return jsonForm::identifier(jsonForm::parseDocument(document), "document");
+  return json_form::identifier(json_form::parseDocument(document), "document");
 }
 
 }  // namespace FinderConversion

@@ -23,7 +23,7 @@ std::string upper(std::string_view text) {
 
 void refuseLineBreaks(const fs::path& path) {
   if (path.native().find_first_of("\n\r") != std::string::npos) {
-    throw FinderConversion::failure(std::string(lineBreakSentence));
+    throw FinderConversion::failure(std::string(kLineBreakSentence));
   }
 }
 
@@ -86,10 +86,10 @@ fs::path EntryLocations::nautilusScripts() const {
   return dataHome / "nautilus" / "scripts" / "Tonebrook";
 }
 fs::path EntryLocations::serviceMenu() const {
-  return dataHome / "kio" / "servicemenus" / serviceMenuName;
+  return dataHome / "kio" / "servicemenus" / kServiceMenuName;
 }
 fs::path EntryLocations::client() const {
-  return binDirectory / clientName;
+  return binDirectory / kClientName;
 }
 
 EntryLocations entryLocations() {

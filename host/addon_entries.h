@@ -9,9 +9,9 @@
 // format. All of them are plain files under the user's data directory.
 namespace host {
 
-inline constexpr std::string_view clientName = "tonebrook-services";
-inline constexpr std::string_view serviceMenuName = "tonebrook-convert.desktop";
-inline constexpr std::string_view lineBreakSentence =
+inline constexpr std::string_view kClientName = "tonebrook-services";
+inline constexpr std::string_view kServiceMenuName = "tonebrook-convert.desktop";
+inline constexpr std::string_view kLineBreakSentence =
     "The add-on cannot be installed in a folder whose name holds a line break.";
 
 // EntryLocations: where the entries go, from $XDG_DATA_HOME (when absolute) or
@@ -38,7 +38,7 @@ std::string nautilusScriptText(const std::filesystem::path& client, std::string_
 std::string serviceMenuText(const std::filesystem::path& client);
 
 // writeEntries installs `clientSource` as the client and writes every entry, each atomically.
-// Throws the file system's error, or failure(lineBreakSentence) for a path with a line break.
+// Throws the file system's error, or failure(kLineBreakSentence) for a path with a line break.
 void writeEntries(const EntryLocations& locations, const std::filesystem::path& providerExecutable,
                   const std::filesystem::path& clientSource);
 

@@ -13,9 +13,9 @@
 #include "exchange/record_files.h"
 #include "host/log.h"
 #include "host/request_handling.h"
-#include "platform/linux/directory_events.h"
 #include "platform/core/files.h"
 #include "platform/core/unicode.h"
+#include "platform/linux/directory_events.h"
 
 namespace host {
 namespace {
@@ -68,11 +68,11 @@ std::optional<TakenRequest> take(const fs::path& request) {
 }
 
 void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& arguments) {
-  const FinderConversion::jsonForm::Json sign = {{"pid", platform::processId()},
-                                                 {"arguments", arguments}};
+  const FinderConversion::json_form::Json sign = {{"pid", platform::processId()},
+                                                  {"arguments", arguments}};
   FinderConversion::prepare(root);
-  FinderConversion::writeDocument(FinderConversion::jsonForm::dumpDocument(sign),
-                                  root / FinderConversion::names::packagedInbox);
+  FinderConversion::writeDocument(FinderConversion::json_form::dumpDocument(sign),
+                                  root / FinderConversion::names::kPackagedInbox);
 }
 
 class QueueServer {
@@ -175,7 +175,7 @@ class QueueServer {
     try {
       exit.lock.emplace(FinderConversion::LifecycleLock::acquire(root_));
     } catch (const platform::Error& error) {
-      if (error.description() == FinderConversion::lockHeldSentence) return std::nullopt;
+      if (error.description() == FinderConversion::kLockHeldSentence) return std::nullopt;
       // No lock can be had at all, so no delivery can queue anything: the look alone will do.
     }
     if (answerWaiting(true)) return std::nullopt;
@@ -199,7 +199,8 @@ std::optional<FinderServiceOptions> parseFinderServiceArguments(
     options.root = FinderConversion::stateRoot();
     return options;
   }
-  if (arguments.size() != 2 || arguments[0] != FinderConversion::verifyFinderInboxOption || arguments[1].empty()) {
+  if (arguments.size() != 2 || arguments[0] != FinderConversion::kVerifyFinderInboxOption ||
+      arguments[1].empty()) {
     return std::nullopt;
   }
   options.root = fs::absolute(arguments[1]);
@@ -216,10 +217,10 @@ std::optional<FinderConversion::LifecycleLock> serveQueue(
 int runFinderService(const std::vector<std::string>& arguments) {
   std::optional<FinderServiceOptions> options = parseFinderServiceArguments(arguments);
   if (!options) {
-    std::fputs(finderServiceUsage, stderr);
+    std::fputs(kFinderServiceUsage, stderr);
     return 2;
   }
-  std::vector<std::string> all{std::string(FinderConversion::finderServiceOption)};
+  std::vector<std::string> all{std::string(FinderConversion::kFinderServiceOption)};
   all.insert(all.end(), arguments.begin(), arguments.end());
   // Held until the process is gone: a delivery that gets the lock then finds no host running
   // and launches one.

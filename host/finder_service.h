@@ -34,8 +34,8 @@ std::optional<FinderServiceOptions> parseFinderServiceArguments(
 std::optional<FinderConversion::LifecycleLock> serveQueue(
     const FinderServiceOptions& options, const std::vector<std::string>& arguments);
 
-// finderServiceUsage: the usage line of the "--finder-service" role.
-inline constexpr const char* finderServiceUsage =
+// kFinderServiceUsage: the usage line of the "--finder-service" role.
+inline constexpr const char* kFinderServiceUsage =
     "usage: Tonebrook --finder-service [--verify-finder-inbox STATE-ROOT]\n";
 
 // runFinderService: the "--finder-service" role; returns the exit status.

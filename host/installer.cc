@@ -39,9 +39,9 @@ class Staging {
 
 platform::Bundle openAddOn(const fs::path& package) {
   std::optional<platform::Bundle> bundle = platform::Bundle::open(package);
-  if (!bundle || bundle->identifier() != addOnIdentifier || !bundle->executablePath() ||
+  if (!bundle || bundle->identifier() != kAddOnIdentifier || !bundle->executablePath() ||
       !fs::is_regular_file(*bundle->executablePath())) {
-    throw failure(std::string(notAnAddOnSentence));
+    throw failure(std::string(kNotAnAddOnSentence));
   }
   return *bundle;
 }
@@ -78,7 +78,7 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   Staging staging(servicesRoot);
   fs::copy(installation.package, staging.path(), fs::copy_options::recursive);
   if (FinderConversion::inventory(staging.path()) != files) {
-    throw failure(std::string(changedWhileCopyingSentence));
+    throw failure(std::string(kChangedWhileCopyingSentence));
   }
   const FinderConversion::Receipt receipt = receiptFor(addOn, installation.hostBundle, files);
   const fs::path executable = installed / fs::relative(*addOn.executablePath(), addOn.url());
@@ -87,7 +87,7 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   const bool replacing = fs::exists(fs::symlink_status(installed));
   putInPlace(staging.path(), installed);
   try {
-    FinderConversion::write(receipt, root / FinderConversion::names::receipt);
+    FinderConversion::write(receipt, root / FinderConversion::names::kReceipt);
   } catch (...) {
     // Put the old package back (or take the new one away) so package and receipt still agree.
     if (replacing) {
@@ -111,12 +111,12 @@ int reportFailure(std::string_view description) {
 }  // namespace
 
 fs::path clientOfHost(const fs::path& hostBundle) {
-  return hostBundle / "Contents" / "Helpers" / clientName;
+  return hostBundle / "Contents" / "Helpers" / kClientName;
 }
 
 void installAddOn(const Installation& installation) {
   const platform::Bundle addOn = openAddOn(installation.package);
-  if (!fs::is_regular_file(installation.client)) throw failure(std::string(clientMissingSentence));
+  if (!fs::is_regular_file(installation.client)) throw failure(std::string(kClientMissingSentence));
   FinderProviderLifetime::retireIdle(FinderConversion::stateRoot());
   auto lock = FinderConversion::LifecycleLock::acquire(FinderConversion::stateRoot());
   replacePackage(installation, addOn);

@@ -9,12 +9,12 @@
 // it to this copy of the host with a receipt, and makes the desktop able to reach it.
 namespace host {
 
-inline constexpr std::string_view addOnIdentifier = "app.tonebrook.QuickConversion";
-inline constexpr std::string_view notAnAddOnSentence =
+inline constexpr std::string_view kAddOnIdentifier = "app.tonebrook.QuickConversion";
+inline constexpr std::string_view kNotAnAddOnSentence =
     "The chosen package is not a Tonebrook Quick Conversion add-on. Nothing was changed.";
-inline constexpr std::string_view changedWhileCopyingSentence =
+inline constexpr std::string_view kChangedWhileCopyingSentence =
     "The add-on package changed while it was being installed. Nothing was changed.";
-inline constexpr std::string_view clientMissingSentence =
+inline constexpr std::string_view kClientMissingSentence =
     "The Services client is missing from this copy of Tonebrook. Nothing was changed.";
 
 // Installation is what one install works with.

@@ -19,17 +19,18 @@ struct Role {
   int (*run)(const std::vector<std::string>& arguments);  // arguments after the option
 };
 
-constexpr Role roles[] = {
-    {FinderConversion::finderServiceOption, host::runFinderService},
+constexpr Role kRoles[] = {
+    {FinderConversion::kFinderServiceOption, host::runFinderService},
     {"--install-addon", host::runInstallAddOn},
     {"--retire-provider", host::runRetireProvider},
 };
 
 int usage() {
-  std::fputs(host::finderServiceUsage, stderr);
-  std::fputs("       Tonebrook --install-addon PACKAGE\n"
-             "       Tonebrook --retire-provider\n",
-             stderr);
+  std::fputs(host::kFinderServiceUsage, stderr);
+  std::fputs(
+      "       Tonebrook --install-addon PACKAGE\n"
+      "       Tonebrook --retire-provider\n",
+      stderr);
   return 2;
 }
 
@@ -38,7 +39,7 @@ int usage() {
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
   if (arguments.size() < 2) return usage();
-  for (const Role& role : roles) {
+  for (const Role& role : kRoles) {
     if (arguments[1] != role.option) continue;
     try {
       return role.run(std::vector<std::string>(arguments.begin() + 2, arguments.end()));

@@ -220,8 +220,8 @@ std::string takenName(std::string_view queueName) {
 }
 
 std::string unreadableInputSentence(const fs::path& input) {
-  return "Tonebrook cannot read \u201c" +
-         platform::validUtf8(input.filename().string()) + "\u201d.";
+  return "Tonebrook cannot read \u201c" + platform::validUtf8(input.filename().string()) +
+         "\u201d.";
 }
 
 std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest taken) {
@@ -239,7 +239,7 @@ std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest 
     if (!request) {
       std::string stem = fs::path(taken.queueName).stem().string();
       if (std::optional<platform::Uuid> id = platform::Uuid::parse(stem)) {
-        FinderConversion::refuse(root, *id, std::string(unreadableRequestSentence));
+        FinderConversion::refuse(root, *id, std::string(kUnreadableRequestSentence));
       } else {
         // Without an identifier there is nobody to answer.
         logEvent(labelOf(taken.queueName) + ": unreadable and unnamed; removed");
@@ -255,7 +255,7 @@ std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest 
     }
     std::vector<fs::path> sources;
     if (refusal.empty()) sources = sourcesOf(*request, refusal);
-    if (refusal.empty() && !ffmpegAvailable()) refusal = noConverterSentence;
+    if (refusal.empty() && !ffmpegAvailable()) refusal = kNoConverterSentence;
     if (!refusal.empty()) {
       FinderConversion::refuse(root, request->id, refusal);
       discard(taken);

@@ -15,9 +15,9 @@
 
 namespace host {
 
-inline constexpr std::string_view unreadableRequestSentence =
+inline constexpr std::string_view kUnreadableRequestSentence =
     "Tonebrook could not read this conversion request.";
-inline constexpr std::string_view noConverterSentence =
+inline constexpr std::string_view kNoConverterSentence =
     "Tonebrook cannot convert on this computer because ffmpeg is not installed.";
 
 // TakenRequest is a request file this host has taken out of the queue: its private location

@@ -17,7 +17,7 @@ FinderProviderLifetime::FinderProviderLifetime(std::filesystem::path root,
   // The identity is taken before the digest so that a missing executable is reported as
   // unavailable while one that exists but cannot be read still gives its read error.
   auto identity = platform::identity(executable_);
-  if (!identity) throw FinderConversion::failure(std::string(executableUnavailableSentence));
+  if (!identity) throw FinderConversion::failure(std::string(kExecutableUnavailableSentence));
   executableIdentity_ = *identity;
   executableHash_ = FinderConversion::hash(executable_);
   FinderConversion::prepare(root_);
@@ -40,16 +40,16 @@ FinderProviderLifetime::~FinderProviderLifetime() {
 }
 
 void FinderProviderLifetime::takeProviderLock() {
-  auto file = platform::LockFile::open(root_ / FinderConversion::names::providerLock);
+  auto file = platform::LockFile::open(root_ / FinderConversion::names::kProviderLock);
   if (!file || !file->tryLockExclusive()) {
-    throw FinderConversion::failure(std::string(providerRunningSentence));
+    throw FinderConversion::failure(std::string(kProviderRunningSentence));
   }
   lock_ = std::move(file);
 }
 
 void FinderProviderLifetime::heartbeat() {
   State state;
-  state.version = stateVersion;
+  state.version = kStateVersion;
   state.instance = instance_;
   state.pid = platform::processId();
   state.executableHash = executableHash_;
@@ -58,6 +58,6 @@ void FinderProviderLifetime::heartbeat() {
   // Rewritten five times a second for the life of the process and worthless after a crash:
   // replaced atomically, but never flushed to the disk.
   FinderConversion::writeDocument(FinderConversion::encode(state),
-                                  root_ / FinderConversion::names::providerState,
+                                  root_ / FinderConversion::names::kProviderState,
                                   platform::Durability::unflushed);
 }

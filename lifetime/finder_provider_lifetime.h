@@ -26,22 +26,22 @@ class FinderProviderLifetime {
     double updated = 0;
   };
 
-  static constexpr std::int64_t stateVersion = 1;
+  static constexpr std::int64_t kStateVersion = 1;
   // A heartbeat record younger than this is fresh (one in the future counts as fresh).
-  static constexpr double freshnessLimitSeconds = 3.0;
+  static constexpr double kFreshnessLimitSeconds = 3.0;
   // How long retireIdle waits for the provider to go, and how often it probes the lock.
-  static constexpr std::chrono::milliseconds retireWait{3000};
-  static constexpr std::chrono::milliseconds probeInterval{50};
+  static constexpr std::chrono::milliseconds kRetireWait{3000};
+  static constexpr std::chrono::milliseconds kProbeInterval{50};
 
-  static constexpr std::string_view executableUnavailableSentence =
+  static constexpr std::string_view kExecutableUnavailableSentence =
       "The conversion executable is unavailable.";
-  static constexpr std::string_view providerRunningSentence =
+  static constexpr std::string_view kProviderRunningSentence =
       "Another conversion provider is still running. Retry after it finishes.";
-  static constexpr std::string_view providerLockUnopenableSentence =
+  static constexpr std::string_view kProviderLockUnopenableSentence =
       "The conversion provider lock cannot be opened.";
-  static constexpr std::string_view providerSilentSentence =
+  static constexpr std::string_view kProviderSilentSentence =
       "The conversion provider is not responding. The existing add-on was preserved.";
-  static constexpr std::string_view providerStillRetiringSentence =
+  static constexpr std::string_view kProviderStillRetiringSentence =
       "The conversion provider has not finished retiring. Retry; the existing add-on was "
       "preserved.";
 

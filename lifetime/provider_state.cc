@@ -13,10 +13,10 @@
 namespace {
 
 using State = FinderProviderLifetime::State;
-using FinderConversion::jsonForm::Json;
+using FinderConversion::json_form::Json;
 
 std::int32_t processIdMember(const Json& object) {
-  namespace form = FinderConversion::jsonForm;
+  namespace form = FinderConversion::json_form;
   std::int64_t pid = form::integer(form::requiredMember(object, "pid"), "pid");
   if (pid < std::numeric_limits<std::int32_t>::min() ||
       pid > std::numeric_limits<std::int32_t>::max()) {
@@ -31,18 +31,18 @@ namespace FinderConversion {
 
 std::string encode(const State& value) {
   // Ordered: readers accept any order, but the record is written in field order.
-  const jsonForm::OrderedJson document = {{"version", value.version},
-                                          {"instance", value.instance.text()},
-                                          {"pid", value.pid},
-                                          {"executableHash", value.executableHash},
-                                          {"payloadVersion", value.payloadVersion},
-                                          {"updated", value.updated}};
-  return jsonForm::dumpDocument(document);
+  const json_form::OrderedJson document = {{"version", value.version},
+                                           {"instance", value.instance.text()},
+                                           {"pid", value.pid},
+                                           {"executableHash", value.executableHash},
+                                           {"payloadVersion", value.payloadVersion},
+                                           {"updated", value.updated}};
+  return json_form::dumpDocument(document);
 }
 
 template <>
 State decode<State>(std::string_view document) {
-  namespace form = jsonForm;
+  namespace form = json_form;
   Json parsed = form::parseDocument(document);
   const Json& object = form::object(parsed, "provider state");
   State state;

@@ -23,9 +23,9 @@ bool probeFree(platform::LockFile& file) {
 
 void requireFreshState(const FinderProviderLifetime::State& state) {
   double age = platform::secondsSinceReferenceDate() - state.updated;
-  bool fresh = age < FinderProviderLifetime::freshnessLimitSeconds;  // future counts as fresh
-  if (state.version != FinderProviderLifetime::stateVersion || !fresh) {
-    throw FinderConversion::failure(std::string(FinderProviderLifetime::providerSilentSentence));
+  bool fresh = age < FinderProviderLifetime::kFreshnessLimitSeconds;  // future counts as fresh
+  if (state.version != FinderProviderLifetime::kStateVersion || !fresh) {
+    throw FinderConversion::failure(std::string(FinderProviderLifetime::kProviderSilentSentence));
   }
 }
 
@@ -60,7 +60,7 @@ bool FinderProviderLifetime::retirementRequested() const {
   // Missing, a link, too large, unreadable, not one JSON string or undecodable: no request.
   try {
     const std::string document =
-        FinderConversion::readDocument(root_ / FinderConversion::names::providerRetire);
+        FinderConversion::readDocument(root_ / FinderConversion::names::kProviderRetire);
     return couldBeOneString(document) &&
            FinderConversion::decode<platform::Uuid>(document) == instance_;
   } catch (...) {
@@ -71,21 +71,21 @@ bool FinderProviderLifetime::retirementRequested() const {
 void FinderProviderLifetime::retireIdle(const std::filesystem::path& root) {
   FinderConversion::prepare(root);
   // The descriptor closes on every way out with `file`.
-  auto file = platform::LockFile::open(root / FinderConversion::names::providerLock);
-  if (!file) throw FinderConversion::failure(std::string(providerLockUnopenableSentence));
+  auto file = platform::LockFile::open(root / FinderConversion::names::kProviderLock);
+  if (!file) throw FinderConversion::failure(std::string(kProviderLockUnopenableSentence));
   if (probeFree(*file)) return;
 
-  auto state = FinderConversion::read<State>(root / FinderConversion::names::providerState);
+  auto state = FinderConversion::read<State>(root / FinderConversion::names::kProviderState);
   requireFreshState(state);
-  FinderConversion::write(state.instance.text(), root / FinderConversion::names::providerRetire);
+  FinderConversion::write(state.instance.text(), root / FinderConversion::names::kProviderRetire);
 
   // The wait is measured on the monotonic clock so that a wall-clock step cannot shorten it
   // or stretch it.
-  auto deadline = Clock::now() + retireWait;
+  auto deadline = Clock::now() + kRetireWait;
   while (true) {
     if (probeFree(*file)) return;
-    std::this_thread::sleep_for(probeInterval);
+    std::this_thread::sleep_for(kProbeInterval);
     if (Clock::now() >= deadline) break;
   }
-  throw FinderConversion::failure(std::string(providerStillRetiringSentence));
+  throw FinderConversion::failure(std::string(kProviderStillRetiringSentence));
 }

@@ -14,7 +14,7 @@ void awaitAcknowledgement(platform::Desktop& desktop, const std::filesystem::pat
                           const platform::Uuid& requestID) {
   std::filesystem::path file =
       FinderConversion::acknowledgements(root) / FinderConversion::fileName(requestID);
-  const platform::MonotonicTime deadline = desktop.now() + acknowledgementDeadline;
+  const platform::MonotonicTime deadline = desktop.now() + kAcknowledgementDeadline;
   // Wakes the wait as soon as an answer is renamed into place; the slices stay for a desktop
   // that cannot watch and for events the kernel drops.
   const std::unique_ptr<platform::EntryWatch> watch =
@@ -24,9 +24,9 @@ void awaitAcknowledgement(platform::Desktop& desktop, const std::filesystem::pat
       if (answer->accepted) return;
       throw FinderConversion::failure(answer->message);
     }
-    desktop.runUntil(desktop.now() + pollSlice);
+    desktop.runUntil(desktop.now() + kPollSlice);
   }
-  throw FinderConversion::failure(std::string(unconfirmedSentence));
+  throw FinderConversion::failure(std::string(kUnconfirmedSentence));
 }
 
 }  // namespace provider

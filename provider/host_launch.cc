@@ -20,7 +20,7 @@ std::optional<std::string> launchError(const Launch& launch,
   if (error) return error->description();
   if (!instance || !instance->bundleURL ||
       !sameFile(*instance->bundleURL, launch.boundApplication)) {
-    return std::string(differentCopySentence);
+    return std::string(kDifferentCopySentence);
   }
   return std::nullopt;
 }
@@ -30,10 +30,10 @@ std::optional<std::string> launchError(const Launch& launch,
 // needs the acknowledgement.
 void refuse(const Launch& launch, const std::string& reason) {
   std::string name = FinderConversion::fileName(launch.requestID);
-  std::filesystem::path rejected = launch.root / FinderConversion::names::rejected;
+  std::filesystem::path rejected = launch.root / FinderConversion::names::kRejected;
   try {
     FinderConversion::refuse(launch.root, launch.requestID,
-                             std::string(couldNotLaunchPrefix) + reason);
+                             std::string(kCouldNotLaunchPrefix) + reason);
   } catch (const std::exception&) {
   }
   try {
@@ -62,9 +62,9 @@ platform::OpenConfiguration launchConfiguration(bool verification,
   platform::OpenConfiguration configuration;
   configuration.activates = false;
   configuration.createsNewApplicationInstance = true;
-  configuration.arguments = {std::string(FinderConversion::finderServiceOption)};
+  configuration.arguments = {std::string(FinderConversion::kFinderServiceOption)};
   if (verification) {
-    configuration.arguments.emplace_back(FinderConversion::verifyFinderInboxOption);
+    configuration.arguments.emplace_back(FinderConversion::kVerifyFinderInboxOption);
     configuration.arguments.push_back(root.string());
   }
   return configuration;

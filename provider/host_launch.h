@@ -12,9 +12,9 @@
 
 namespace provider {
 
-inline constexpr std::string_view differentCopySentence =
+inline constexpr std::string_view kDifferentCopySentence =
     "macOS opened a different copy. The conversion was not delivered.";
-inline constexpr std::string_view couldNotLaunchPrefix = "Tonebrook could not launch: ";
+inline constexpr std::string_view kCouldNotLaunchPrefix = "Tonebrook could not launch: ";
 
 // isBoundCopyRunning: a running application with `bundleIdentifier` lives at the same file as
 // `boundApplication`. Instances without a bundle location are skipped.

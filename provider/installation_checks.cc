@@ -16,10 +16,10 @@ using FinderConversion::failure;
 using FinderConversion::Receipt;
 
 Receipt checkReceipt(const std::filesystem::path& root) {
-  auto receipt = FinderConversion::read<Receipt>(root / FinderConversion::names::receipt);
+  auto receipt = FinderConversion::read<Receipt>(root / FinderConversion::names::kReceipt);
   if (receipt.version != FinderConversion::protocolVersion ||
       receipt.appBundleID != FinderConversion::bundleID) {
-    throw failure(std::string(addOnRepairSentence));
+    throw failure(std::string(kAddOnRepairSentence));
   }
   return receipt;
 }
@@ -27,7 +27,7 @@ Receipt checkReceipt(const std::filesystem::path& root) {
 void checkAddOn(platform::Desktop& desktop, const Receipt& receipt) {
   FinderConversion::Inventory actual = FinderConversion::inventory(desktop.mainBundleURL());
   if (!FinderConversion::matchesInventory(actual, receipt.files)) {
-    throw failure(std::string(addOnRepairSentence));
+    throw failure(std::string(kAddOnRepairSentence));
   }
 }
 
@@ -46,16 +46,16 @@ bool isCompatibleHost(platform::Desktop& desktop, const Receipt& receipt,
                       const std::filesystem::path& application) {
   std::optional<platform::Bundle> bundle = desktop.openBundle(application);
   if (!bundle || bundle->identifier() != receipt.appBundleID) return false;
-  if (!platform::isExecutableRegularFile(application / hostExecutable)) return false;
-  return readsAsProtocol(application / hostProtocolFile);
+  if (!platform::isExecutableRegularFile(application / kHostExecutable)) return false;
+  return readsAsProtocol(application / kHostProtocolFile);
 }
 
 }  // namespace
 
 bool speaksProtocol(std::string_view document) {
-  FinderConversion::jsonForm::Json value;
+  FinderConversion::json_form::Json value;
   try {
-    value = FinderConversion::jsonForm::parseDocument(document);
+    value = FinderConversion::json_form::parseDocument(document);
   } catch (const platform::Error&) {
     return false;
   }
@@ -73,7 +73,7 @@ Installation checkInstallation(platform::Desktop& desktop, const std::filesystem
   checkAddOn(desktop, receipt);
   std::filesystem::path application = FinderConversion::boundApp(receipt, desktop.bookmarks());
   if (!isCompatibleHost(desktop, receipt, application)) {
-    throw failure(std::string(hostIncompatibleSentence));
+    throw failure(std::string(kHostIncompatibleSentence));
   }
   return Installation{std::move(receipt), std::move(application)};
 }

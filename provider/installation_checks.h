@@ -8,14 +8,15 @@
 
 namespace provider {
 
-inline constexpr std::string_view addOnRepairSentence =
+inline constexpr std::string_view kAddOnRepairSentence =
     "The installed add-on needs repair from Tonebrook Settings.";
-inline constexpr std::string_view hostIncompatibleSentence =
+inline constexpr std::string_view kHostIncompatibleSentence =
     "The linked Tonebrook is missing or incompatible. Open the intended Tonebrook and update the "
     "add-on in Settings.";
 
-inline constexpr std::string_view hostExecutable = "Contents/MacOS/Tonebrook";
-inline constexpr std::string_view hostProtocolFile = "Contents/Resources/FinderAddon/protocol.json";
+inline constexpr std::string_view kHostExecutable = "Contents/MacOS/Tonebrook";
+inline constexpr std::string_view kHostProtocolFile =
+    "Contents/Resources/FinderAddon/protocol.json";
 
 // Installation is what the checks establish: the receipt of the installed add-on and the bound
 // copy of the host application.
@@ -27,8 +28,8 @@ struct Installation {
 // checkInstallation proves, in this order, that "receipt.json" of `root` reads and fits this
 // provider, that the add-on package (the main bundle) equals the receipt's inventory, and that
 // the bound host application is a compatible copy. Throws the receipt's read error, the
-// inventory's error or boundApp's error unchanged; otherwise failure(addOnRepairSentence) or
-// failure(hostIncompatibleSentence). Reads only; changes nothing.
+// inventory's error or boundApp's error unchanged; otherwise failure(kAddOnRepairSentence) or
+// failure(kHostIncompatibleSentence). Reads only; changes nothing.
 Installation checkInstallation(platform::Desktop& desktop, const std::filesystem::path& root);
 
 // speaksProtocol: `document` is a JSON object, by the strict reading rules of the records (no

@@ -43,11 +43,11 @@ class BusyScope {
 void removeStaleTemporaryFiles(const std::filesystem::path& root) {
   namespace names = FinderConversion::names;
   try {
-    platform::removeStaleTemporaryFiles(root, staleTemporaryAge, [](std::string_view target) {
-      return target == names::providerState || target == names::providerError;
+    platform::removeStaleTemporaryFiles(root, kStaleTemporaryAge, [](std::string_view target) {
+      return target == names::kProviderState || target == names::kProviderError;
     });
     platform::removeStaleTemporaryFiles(
-        FinderConversion::requests(root), staleTemporaryAge,
+        FinderConversion::requests(root), kStaleTemporaryAge,
         [](std::string_view target) { return target.ends_with(".json"); });
   } catch (const std::exception&) {
     // Stale files cost only space; they are tried again at the next start.
@@ -86,7 +86,7 @@ Provider::~Provider() {
 
 void Provider::startRetirementTimer() {
   std::weak_ptr<Provider> weak = weak_from_this();
-  retirement_ = desktop_.scheduleRepeatingTimer(retirementInterval, [weak] {
+  retirement_ = desktop_.scheduleRepeatingTimer(kRetirementInterval, [weak] {
     if (std::shared_ptr<Provider> provider = weak.lock()) provider->tick();
   });
 }
@@ -127,7 +127,7 @@ void Provider::convert(platform::Pasteboard& pasteboard, const std::optional<std
 
 void Provider::refuseUnlessIdle() const {
   if (busy_ || ending_ || lifetime_.shouldRetire()) {
-    throw FinderConversion::failure(std::string(finishingUpdateSentence));
+    throw FinderConversion::failure(std::string(kFinishingUpdateSentence));
   }
 }
 
@@ -142,7 +142,7 @@ void Provider::report(const std::string& description,
   if (!verification_) return;
   try {
     FinderConversion::write(std::string_view(description),
-                            root_ / FinderConversion::names::providerError);
+                            root_ / FinderConversion::names::kProviderError);
   } catch (const std::exception&) {
     // The error slot already holds the sentence; the file is a courtesy to the harness.
   }

@@ -12,11 +12,11 @@
 #include "lifetime/finder_provider_lifetime.h"
 #include "platform/desktop/desktop.h"
 
-inline constexpr std::string_view finishingUpdateSentence =
+inline constexpr std::string_view kFinishingUpdateSentence =
     "The conversion add-on is finishing an update. Retry in a moment.";
-inline constexpr platform::Seconds retirementInterval{0.2};
+inline constexpr platform::Seconds kRetirementInterval{0.2};
 // A hidden temporary file of the provider's older than this was left by a killed writer.
-inline constexpr std::chrono::seconds staleTemporaryAge{60};
+inline constexpr std::chrono::seconds kStaleTemporaryAge{60};
 
 // Provider is the object the Services machinery calls. It owns the process's lifetime (provider
 // lock and heartbeat) and a retirement timer, and runs one conversion delivery per `convert`
@@ -29,7 +29,7 @@ class Provider final : public platform::ServicesProvider,
   // starts the 0.2 s retirement timer. Throws the lifetime's error unchanged; then nothing of the
   // provider remains and no timer runs. `desktop` must outlive the provider. Once it holds the
   // lock it removes the hidden temporary files of its own records and requests older than
-  // staleTemporaryAge (a killed writer's).
+  // kStaleTemporaryAge (a killed writer's).
   static std::shared_ptr<Provider> create(platform::Desktop& desktop, std::filesystem::path root,
                                           bool verification);
 

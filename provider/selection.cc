@@ -15,7 +15,7 @@ using platform::Url;
 std::vector<Url> urlsOfPaths(const std::vector<std::string>& paths) {
   bool allAbsolute = std::all_of(paths.begin(), paths.end(),
                                  [](const std::string& path) { return path.starts_with('/'); });
-  if (!allAbsolute) throw FinderConversion::failure(std::string(chooseLocalFilesSentence));
+  if (!allAbsolute) throw FinderConversion::failure(std::string(kChooseLocalFilesSentence));
   std::vector<Url> urls;
   urls.reserve(paths.size());
   for (const std::string& path : paths) urls.push_back(Url::fromFilePath(path));
@@ -56,14 +56,14 @@ std::vector<Url> readSelection(const platform::Pasteboard& pasteboard) {
   // A list longer than enqueue admits gets the sentence enqueue would give, before a copy of
   // it is made (the format's refusal is the same sentence).
   const std::optional<std::size_t> count = pasteboard.fileURLCount();
-  if (count && *count > FinderConversion::maximumInputs) {
-    throw FinderConversion::failure(std::string(FinderConversion::selectionSentence));
+  if (count && *count > FinderConversion::kMaximumInputs) {
+    throw FinderConversion::failure(std::string(FinderConversion::kSelectionSentence));
   }
   std::optional<std::vector<Url>> urls = count ? pasteboard.readFileURLs() : std::nullopt;
   const auto& filenames = pasteboard.filenames();
   if (urls) return *std::move(urls);
   if (!filenames || !filenames->paths) {
-    throw FinderConversion::failure(std::string(chooseLocalFilesSentence));
+    throw FinderConversion::failure(std::string(kChooseLocalFilesSentence));
   }
   return urlsOfPaths(*filenames->paths);
 }
@@ -74,9 +74,9 @@ FinderConversion::Request makeRequest(platform::Desktop& desktop, std::vector<Ur
   request.version = FinderConversion::protocolVersion;
   request.id = platform::Uuid::random();
   request.format = format;
-  // enqueue refuses more than maximumInputs files anyway: a bookmark for each would be work
+  // enqueue refuses more than kMaximumInputs files anyway: a bookmark for each would be work
   // (one file lookup each) that nobody sees.
-  const bool bookmarks = selection.size() <= FinderConversion::maximumInputs;
+  const bool bookmarks = selection.size() <= FinderConversion::kMaximumInputs;
   request.inputs.reserve(selection.size());
   for (Url& location : selection) {
     std::optional<Bytes> bookmark = bookmarks ? bookmarkFor(desktop, location) : std::nullopt;

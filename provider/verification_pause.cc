@@ -52,10 +52,10 @@ std::optional<double> parseWholeNumber(std::string_view text) {
 }  // namespace
 
 std::optional<platform::Seconds> verificationPause(const std::vector<std::string>& arguments) {
-  auto option = std::find(arguments.begin(), arguments.end(), holdCallbackOption);
+  auto option = std::find(arguments.begin(), arguments.end(), kHoldCallbackOption);
   if (option == arguments.end() || std::next(option) == arguments.end()) return std::nullopt;
   std::optional<double> value = parseWholeNumber(*std::next(option));
-  if (!value || !std::isfinite(*value) || *value <= 0 || *value > longestPause) {
+  if (!value || !std::isfinite(*value) || *value <= 0 || *value > kLongestPause) {
     return std::nullopt;
   }
   return platform::Seconds(*value);

@@ -8,8 +8,8 @@
 
 namespace provider {
 
-inline constexpr std::string_view holdCallbackOption = "--verify-hold-callback";
-inline constexpr double longestPause = 3.0;
+inline constexpr std::string_view kHoldCallbackOption = "--verify-hold-callback";
+inline constexpr double kLongestPause = 3.0;
 
 // verificationPause reads the pause that a verification run asks for: the number right after
 // the first "--verify-hold-callback" among `arguments` (program path included). The whole text

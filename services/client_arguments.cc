@@ -43,7 +43,7 @@ ClientArguments parseClientArguments(const std::vector<std::string>& arguments,
     parsed.notify = true;
     ++next;
   }
-  if (arguments.size() < next + 2) throw usageError(std::string(usageSentence));
+  if (arguments.size() < next + 2) throw usageError(std::string(kUsageSentence));
   parsed.userData = arguments[next++];
   for (; next < arguments.size(); ++next) {
     parsed.files.push_back(fileLocation(arguments[next], currentDirectory));

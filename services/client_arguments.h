@@ -15,13 +15,13 @@ struct ClientArguments {
   std::vector<platform::Url> files;
 };
 
-inline constexpr std::string_view usageSentence =
+inline constexpr std::string_view kUsageSentence =
     "Usage: tonebrook-services [--notify] USERDATA FILE...";
 
 // parseClientArguments reads the arguments after the program name. A FILE is a file URI
 // ("file:" in any case, passed on as given) or a path, absolute or relative to
 // `currentDirectory`, turned into a file URL from its bytes. Throws platform::Error with
-// usageSentence when USERDATA or every FILE is missing, or with a sentence naming a FILE that
+// kUsageSentence when USERDATA or every FILE is missing, or with a sentence naming a FILE that
 // is not a valid URI.
 ClientArguments parseClientArguments(const std::vector<std::string>& arguments,
                                      const std::filesystem::path& currentDirectory);

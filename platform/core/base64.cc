@@ -14,10 +14,10 @@ constexpr std::size_t kEncodeChunk = 3 * 1024 * 1024;
 constexpr std::array<std::int8_t, 256> makeDecodeTable() {
   std::array<std::int8_t, 256> table{};
   table.fill(-1);
-  constexpr std::string_view alphabet =
+  constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (std::size_t i = 0; i < alphabet.size(); ++i) {
-    table[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int8_t>(i);
+  for (std::size_t i = 0; i < kAlphabet.size(); ++i) {
+    table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
   }
   return table;
 }
@@ -54,7 +54,7 @@ std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text) {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < 4; ++i) {
       const int bits = i < digits ? sextet(text[group + i]) : 0;
-      if (bits < 0) return std::nullopt;  // outside the alphabet, or "=" before the end
+      if (bits < 0) return std::nullopt;  // outside the kAlphabet, or "=" before the end
       value = (value << 6) | static_cast<std::uint32_t>(bits);
     }
     const std::size_t produced = digits - 1;  // 4 digits: 3 bytes, 3: 2, 2: 1

@@ -20,7 +20,7 @@ class BusLoss : public EndToEnd {
   // providerLockFree: nobody holds the provider lock of the state root.
   bool providerLockFree() const {
     std::optional<platform::LockFile> lock =
-        platform::LockFile::open(stateRoot() / FinderConversion::names::providerLock);
+        platform::LockFile::open(stateRoot() / FinderConversion::names::kProviderLock);
     return lock && lock->tryLockExclusive();
   }
 

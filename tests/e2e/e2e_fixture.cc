@@ -149,7 +149,7 @@ fs::path EndToEnd::audioFile(const std::string& name) {
 
 std::optional<int> EndToEnd::providerPid() const {
   try {
-    const std::string document = readText(stateRoot() / FinderConversion::names::providerState);
+    const std::string document = readText(stateRoot() / FinderConversion::names::kProviderState);
     return nlohmann::json::parse(document).at("pid").get<int>();
   } catch (const std::exception&) {
     return std::nullopt;

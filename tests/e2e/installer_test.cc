@@ -31,7 +31,7 @@ class Installer : public EndToEnd {
 
   FinderConversion::Receipt receipt() const {
     return FinderConversion::read<FinderConversion::Receipt>(stateRoot() /
-                                                             FinderConversion::names::receipt);
+                                                             FinderConversion::names::kReceipt);
   }
 };
 
@@ -80,7 +80,7 @@ TEST_F(Installer, UpdateIsRefusedWhileTheProviderDoesNotAnswer) {
   std::this_thread::sleep_for(std::chrono::milliseconds(3200));  // the heartbeat goes stale
   const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());
   const std::string receiptBefore =
-      FinderConversion::readDocument(stateRoot() / FinderConversion::names::receipt);
+      FinderConversion::readDocument(stateRoot() / FinderConversion::names::kReceipt);
 
   const RunResult result =
       run({host().string(), "--install-addon", packageWithVersion("2.0.0").string()});
@@ -89,14 +89,14 @@ TEST_F(Installer, UpdateIsRefusedWhileTheProviderDoesNotAnswer) {
   EXPECT_EQ(result.errors,
             "The conversion provider is not responding. The existing add-on was preserved.\n");
   EXPECT_EQ(FinderConversion::inventory(installedPackage()), before);
-  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::receipt),
+  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::kReceipt),
             receiptBefore);
 }
 
 TEST_F(Installer, ReceiptThatCannotBeWrittenPutsTheOldPackageBack) {
   install(builtPackage());
   const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());
-  const fs::path receiptFile = stateRoot() / FinderConversion::names::receipt;
+  const fs::path receiptFile = stateRoot() / FinderConversion::names::kReceipt;
   fs::remove(receiptFile);
   fs::create_directories(receiptFile / "in-the-way");  // the atomic rename cannot replace it
 
@@ -129,7 +129,7 @@ TEST_F(Installer, UserDataThatIsNotUtf8GetsTheFormatSentence) {
   const RunResult result = convert({audioFile("tone.wav").string()}, "mp3\xff");
   if (const std::optional<int> pid = providerPid()) rememberProvider(*pid);
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.errors, std::string(FinderConversion::selectionSentence) + "\n");
+  EXPECT_EQ(result.errors, std::string(FinderConversion::kSelectionSentence) + "\n");
 }
 
 TEST_F(Installer, ClientTurnsBusFailuresIntoSentences) {
@@ -147,7 +147,7 @@ TEST_F(Installer, ClientTurnsBusFailuresIntoSentences) {
   {
     SCOPED_TRACE("the provider exits at start: somebody else holds the provider lock");
     std::optional<platform::LockFile> lock =
-        platform::LockFile::open(stateRoot() / FinderConversion::names::providerLock);
+        platform::LockFile::open(stateRoot() / FinderConversion::names::kProviderLock);
     ASSERT_TRUE(lock && lock->tryLockExclusive());
     const RunResult result = convert({file});
     EXPECT_EQ(result.status, 1);

@@ -57,7 +57,7 @@ TEST_F(LiveVerification, ServesACallThroughTheBus) {
   startProvider();
   const BusReply reply = convert(filesOf({audioFile("tone.wav")}), "mp3");
   EXPECT_TRUE(reply.ok()) << reply.errorName << ": " << reply.errorMessage;
-  EXPECT_TRUE(fs::exists(stateRoot() / FinderConversion::names::packagedInbox));
+  EXPECT_TRUE(fs::exists(stateRoot() / FinderConversion::names::kPackagedInbox));
   EXPECT_EQ(provider_->waitFor(platform::Seconds(0)), std::nullopt) << "it keeps serving";
 }
 
@@ -66,7 +66,7 @@ TEST_F(LiveVerification, HostRefusalArrivesAsTheBusErrorWithItsSentence) {
   const BusReply reply = convert(filesOf({home() / "Music" / "missing.wav"}), "mp3");
   EXPECT_EQ(reply.errorName, kFailedError);
   EXPECT_EQ(reply.errorMessage, "Tonebrook cannot read \u201Cmissing.wav\u201D.");
-  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::providerError),
+  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::kProviderError),
             FinderConversion::encode(reply.errorMessage));
 }
 

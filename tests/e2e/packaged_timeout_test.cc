@@ -24,7 +24,7 @@ TEST_F(PackagedTimeout, HostWithoutSignEndsTheRunWithStatusTwoAfterSeventySecond
   const fs::path executable = silent / "Contents/MacOS/Tonebrook";
   std::ofstream(executable) << "#!/bin/sh\nexec '" << host().string() << "' --finder-service\n";
   fs::permissions(executable, fs::perms::owner_all);
-  const fs::path receiptFile = stateRoot() / FinderConversion::names::receipt;
+  const fs::path receiptFile = stateRoot() / FinderConversion::names::kReceipt;
   auto receipt = FinderConversion::read<FinderConversion::Receipt>(receiptFile);
   receipt.appPath = platform::Url::fromFilePath(silent);
   receipt.appBookmark = platform::makeBookmark(*receipt.appPath);
@@ -39,7 +39,7 @@ TEST_F(PackagedTimeout, HostWithoutSignEndsTheRunWithStatusTwoAfterSeventySecond
   EXPECT_EQ(result.errors, "Packaged provider timed out.\n");
   EXPECT_GE(took.count(), 70.0);
   EXPECT_LT(took.count(), 85.0);
-  EXPECT_FALSE(fs::exists(stateRoot() / FinderConversion::names::packagedInbox));
+  EXPECT_FALSE(fs::exists(stateRoot() / FinderConversion::names::kPackagedInbox));
 }
 
 }  // namespace

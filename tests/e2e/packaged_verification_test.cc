@@ -30,7 +30,7 @@ TEST_F(PackagedVerification, SucceedsWhenTheLaunchedHostLeavesItsSign) {
 
   // The host was launched with exactly its three arguments and took the queued request.
   const nlohmann::json sign = nlohmann::json::parse(
-      FinderConversion::readDocument(stateRoot() / FinderConversion::names::packagedInbox));
+      FinderConversion::readDocument(stateRoot() / FinderConversion::names::kPackagedInbox));
   EXPECT_EQ(sign.at("arguments"),
             (std::vector<std::string>{"--finder-service", "--verify-finder-inbox",
                                       stateRoot().string()}));
@@ -43,17 +43,17 @@ TEST_F(PackagedVerification, SucceedsWhenTheLaunchedHostLeavesItsSign) {
     const auto ack = FinderConversion::read<FinderConversion::Acknowledgement>(entry.path());
     EXPECT_TRUE(ack.accepted) << ack.message;
   }
-  EXPECT_FALSE(fs::exists(stateRoot() / FinderConversion::names::providerError));
+  EXPECT_FALSE(fs::exists(stateRoot() / FinderConversion::names::kProviderError));
 }
 
 TEST_F(PackagedVerification, RefusedDeliveryEndsWithStatusOneAndLeavesTheSentence) {
   const RunResult result = run(verify("wma", audioFile("tone.wav")));
-  const std::string sentence(FinderConversion::selectionSentence);
+  const std::string sentence(FinderConversion::kSelectionSentence);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.errors, sentence + "\n");
-  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::providerError),
+  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::kProviderError),
             FinderConversion::encode(sentence));
-  EXPECT_FALSE(fs::exists(stateRoot() / FinderConversion::names::packagedInbox));
+  EXPECT_FALSE(fs::exists(stateRoot() / FinderConversion::names::kPackagedInbox));
 }
 
 TEST_F(PackagedVerification, SecondProviderOnTheSameRootEndsWithTheLockSentence) {

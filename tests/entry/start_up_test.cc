@@ -79,7 +79,7 @@ TEST_F(StartUp, PackagedVerificationWhoseDeliveryFailsEndsWithItsDescription) {
   ASSERT_FALSE(errors_.empty());
   EXPECT_EQ(errors_.back(), '\n');
   const std::string error =
-      FinderConversion::read<std::string>(root_ / FinderConversion::names::providerError);
+      FinderConversion::read<std::string>(root_ / FinderConversion::names::kProviderError);
   EXPECT_EQ(errors_, error + "\n");
   EXPECT_NE(error.find("receipt.json"), std::string::npos) << error;
 }

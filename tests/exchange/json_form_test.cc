@@ -10,8 +10,8 @@
 namespace test_support {
 namespace {
 
-namespace jsonForm = FinderConversion::jsonForm;
-using jsonForm::Json;
+namespace json_form = FinderConversion::json_form;
+using json_form::Json;
 
 TEST(JsonFormTest, IntegerReading) {
   struct Case {
@@ -34,11 +34,11 @@ TEST(JsonFormTest, IntegerReading) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.document);
-    const Json value = jsonForm::parseDocument(c.document);
+    const Json value = json_form::parseDocument(c.document);
     if (c.value) {
-      EXPECT_EQ(jsonForm::integer(value, "version"), *c.value);
+      EXPECT_EQ(json_form::integer(value, "version"), *c.value);
     } else {
-      EXPECT_ERROR_DOMAIN(jsonForm::integer(value, "version"), platform::kJsonDomain);
+      EXPECT_ERROR_DOMAIN(json_form::integer(value, "version"), platform::kJsonDomain);
     }
   }
 }
@@ -57,33 +57,33 @@ TEST(JsonFormTest, DocumentsThatAreRefused) {
   };
   for (const std::string& document : cases) {
     SCOPED_TRACE(document);
-    EXPECT_ERROR_DOMAIN(jsonForm::parseDocument(document), platform::kJsonDomain);
+    EXPECT_ERROR_DOMAIN(json_form::parseDocument(document), platform::kJsonDomain);
   }
   // The same member name in sibling objects is not a duplicate; white space is fine.
-  EXPECT_NO_THROW(jsonForm::parseDocument(" [{\"a\":1},{\"a\":2}] \n"));
+  EXPECT_NO_THROW(json_form::parseDocument(" [{\"a\":1},{\"a\":2}] \n"));
 }
 
 TEST(JsonFormTest, MembersNullAndKinds) {
-  const Json object = jsonForm::parseDocument(
+  const Json object = json_form::parseDocument(
       "{\"present\":\"x\",\"nothing\":null,\"map\":{\"k\":\"v\"},\"bad\":{\"k\":1}}");
-  EXPECT_EQ(jsonForm::optionalMember(object, "nothing"), nullptr);
-  EXPECT_EQ(jsonForm::optionalMember(object, "missing"), nullptr);
-  EXPECT_NE(jsonForm::optionalMember(object, "present"), nullptr);
-  EXPECT_ERROR_DOMAIN(jsonForm::requiredMember(object, "nothing"), platform::kJsonDomain);
-  EXPECT_ERROR_DOMAIN(jsonForm::requiredMember(object, "missing"), platform::kJsonDomain);
-  EXPECT_EQ(jsonForm::textMap(object.at("map"), "map"), (FinderConversion::TextMap{{"k", "v"}}));
-  EXPECT_ERROR_DOMAIN(jsonForm::textMap(object.at("bad"), "bad"), platform::kJsonDomain);
-  EXPECT_ERROR_DOMAIN(jsonForm::boolean(Json(0), "accepted"), platform::kJsonDomain);
-  EXPECT_ERROR_DOMAIN(jsonForm::text(Json(1), "message"), platform::kJsonDomain);
+  EXPECT_EQ(json_form::optionalMember(object, "nothing"), nullptr);
+  EXPECT_EQ(json_form::optionalMember(object, "missing"), nullptr);
+  EXPECT_NE(json_form::optionalMember(object, "present"), nullptr);
+  EXPECT_ERROR_DOMAIN(json_form::requiredMember(object, "nothing"), platform::kJsonDomain);
+  EXPECT_ERROR_DOMAIN(json_form::requiredMember(object, "missing"), platform::kJsonDomain);
+  EXPECT_EQ(json_form::textMap(object.at("map"), "map"), (FinderConversion::TextMap{{"k", "v"}}));
+  EXPECT_ERROR_DOMAIN(json_form::textMap(object.at("bad"), "bad"), platform::kJsonDomain);
+  EXPECT_ERROR_DOMAIN(json_form::boolean(Json(0), "accepted"), platform::kJsonDomain);
+  EXPECT_ERROR_DOMAIN(json_form::text(Json(1), "message"), platform::kJsonDomain);
 }
 
 TEST(JsonFormTest, WritingIsCompactWithEscapedSlashesAndPlainUtf8) {
   const Json value = {{"a", "x/y"}, {"b", {1, 2}}, {"c", "caf\xc3\xa9 \xe2\x80\x93 \"q\""}};
-  EXPECT_EQ(jsonForm::dumpDocument(value),
+  EXPECT_EQ(json_form::dumpDocument(value),
             "{\"a\":\"x\\/y\",\"b\":[1,2],\"c\":\"caf\xc3\xa9 \xe2\x80\x93 \\\"q\\\"\"}");
-  EXPECT_EQ(jsonForm::parseDocument(jsonForm::dumpDocument(value)), value);
-  EXPECT_ERROR_DOMAIN(jsonForm::dumpDocument(Json("bad\xff")), platform::kJsonEncodingDomain);
-  EXPECT_ERROR_DOMAIN(jsonForm::dumpDocument(Json{{"k\xc3", "v"}}), platform::kJsonEncodingDomain);
+  EXPECT_EQ(json_form::parseDocument(json_form::dumpDocument(value)), value);
+  EXPECT_ERROR_DOMAIN(json_form::dumpDocument(Json("bad\xff")), platform::kJsonEncodingDomain);
+  EXPECT_ERROR_DOMAIN(json_form::dumpDocument(Json{{"k\xc3", "v"}}), platform::kJsonEncodingDomain);
 }
 
 }  // namespace

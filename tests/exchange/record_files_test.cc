@@ -155,8 +155,9 @@ TEST(EnqueueTest, AnInvalidRequestCreatesNothing) {
   TempDirectory dir;
   Request remote = validRequest();
   remote.inputs[0].url = Url::parse("file://server/a.wav").value();
-  EXPECT_FAILURE_SENTENCE(enqueue(validRequest(17), dir / "state"), std::string(selectionSentence));
-  EXPECT_FAILURE_SENTENCE(enqueue(remote, dir / "state"), std::string(localitySentence));
+  EXPECT_FAILURE_SENTENCE(enqueue(validRequest(17), dir / "state"),
+                          std::string(kSelectionSentence));
+  EXPECT_FAILURE_SENTENCE(enqueue(remote, dir / "state"), std::string(kLocalitySentence));
   EXPECT_TRUE(names(dir.path()).empty());
 }
 

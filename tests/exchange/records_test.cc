@@ -195,7 +195,7 @@ TEST(ValidateTest, TestsInOrderWithTwoSentences) {
       "Choose 1\xe2\x80\x93"
       "16 audio files and WAV, MP3, AAC/M4A, FLAC or OGG Vorbis.";
   const std::string locality = "Only local files are supported.";
-  ASSERT_EQ(std::string(selectionSentence), selection);
+  ASSERT_EQ(std::string(kSelectionSentence), selection);
   EXPECT_EQ(selection.size(), 68u);
 
   const Input local{url("file:///Users/example/a.wav"), std::nullopt};
@@ -229,7 +229,8 @@ TEST(ValidateTest, TestsInOrderWithTwoSentences) {
       {"LOCALHOST",
        {1, Uuid::random(), "wav", {{url("file://LOCALHOST/a.wav"), std::nullopt}}},
        locality},
-      {"relative file URL", {1, Uuid::random(), "wav", {{url("file:t.wav"), std::nullopt}}},
+      {"relative file URL",
+       {1, Uuid::random(), "wav", {{url("file:t.wav"), std::nullopt}}},
        locality},
       {"relative after an authority",
        {1, Uuid::random(), "wav", {{url("file://localhost"), std::nullopt}}},

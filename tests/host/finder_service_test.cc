@@ -423,7 +423,7 @@ TEST_F(HostServiceTest, AHostLeavesHoldingTheLifecycleLock) {
   ASSERT_TRUE(held);
   // A delivery meeting a host on its way out hears the contention sentence, not silence.
   EXPECT_FAILURE_SENTENCE(auto lock = FinderConversion::LifecycleLock::acquire(root_),
-                          FinderConversion::lockHeldSentence);
+                          FinderConversion::kLockHeldSentence);
   held.reset();
   EXPECT_NO_THROW(auto lock = FinderConversion::LifecycleLock::acquire(root_));
 }

@@ -146,7 +146,7 @@ TEST_F(FinderServiceTest, RefusesWhatItCannotTake) {
   Acknowledgement refusal = answerTo(unreadable.id);
   EXPECT_FALSE(refusal.accepted);
   EXPECT_EQ(refusal.message, "Tonebrook cannot read \u201cgone.wav\u201d.");
-  EXPECT_EQ(answerTo(broken).message, host::unreadableRequestSentence);
+  EXPECT_EQ(answerTo(broken).message, host::kUnreadableRequestSentence);
   EXPECT_FALSE(answerTo(broken).accepted);
   EXPECT_TRUE(queueIsEmpty());
 }
@@ -155,7 +155,7 @@ TEST_F(FinderServiceTest, VerificationLeavesTheArrivalSignWithItsArguments) {
   std::vector<std::string> arguments{"--finder-service", "--verify-finder-inbox", root_.string()};
   fs::create_directories(root_);
   serve(arguments);
-  std::ifstream sign(root_ / FinderConversion::names::packagedInbox);
+  std::ifstream sign(root_ / FinderConversion::names::kPackagedInbox);
   nlohmann::json document = nlohmann::json::parse(sign);
   EXPECT_EQ(document.at("arguments").get<std::vector<std::string>>(), arguments);
 }

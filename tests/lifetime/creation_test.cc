@@ -27,7 +27,7 @@ TEST_F(LifetimeTest, CreationHoldsTheLockAndPublishesItsState) {
     EXPECT_FALSE(lockIsFree(root));
     // The lock belongs to the open descriptor: even this process cannot take it twice.
     EXPECT_EQ(failureOf([&] { Lifetime second(root, executable); }),
-              sentence(Lifetime::providerRunningSentence));
+              sentence(Lifetime::kProviderRunningSentence));
 
     std::string document = readFile(statePath());
     std::string expectedStart = R"({"version":1,"instance":")" + lifetime.instance().text() +
@@ -67,7 +67,7 @@ TEST_F(LifetimeTest, OnlyOneProcessHoldsTheLockUntilItsHolderEnds) {
 
   ChildProcess refused = startProvider();
   EXPECT_EQ(refused.waitFor(10s), 1);
-  EXPECT_EQ(providerOutput(), std::string(Lifetime::providerRunningSentence) + "\n");
+  EXPECT_EQ(providerOutput(), std::string(Lifetime::kProviderRunningSentence) + "\n");
   EXPECT_EQ(readFile(statePath()), holderState) << "the refused process wrote nothing";
 
   platform::Uuid firstInstance = holder->instance();
@@ -98,7 +98,7 @@ TEST_F(LifetimeTest, LinkNamedProviderLockIsRefusedAndLeftAlone) {
   std::filesystem::create_symlink(target, lockPath());
 
   EXPECT_EQ(failureOf([&] { Lifetime lifetime(root, executable); }),
-            sentence(Lifetime::providerRunningSentence));
+            sentence(Lifetime::kProviderRunningSentence));
   EXPECT_TRUE(std::filesystem::is_symlink(lockPath()));
   EXPECT_EQ(std::filesystem::read_symlink(lockPath()), target);
   EXPECT_FALSE(std::filesystem::exists(target)) << "the link was followed";
@@ -111,7 +111,7 @@ TEST_F(LifetimeTest, MissingOrUnreadableExecutableHoldsNothing) {
   std::filesystem::create_directory(folder);
 
   EXPECT_EQ(failureOf([&] { Lifetime lifetime(root, missing); }),
-            sentence(Lifetime::executableUnavailableSentence));
+            sentence(Lifetime::kExecutableUnavailableSentence));
   // A directory stats like an executable but cannot be read: the read error passes through.
   platform::Error readError = errorOf([&] { Lifetime lifetime(root, folder); });
   EXPECT_EQ(readError.domain(), platform::kPosixDomain);

@@ -74,7 +74,7 @@ TEST_F(LifetimeTest, RetireIdleGivesUpOnABusyProviderWhichLeavesLater) {
 
   auto start = Clock::now();
   EXPECT_EQ(failureOf([&] { Lifetime::retireIdle(root); }),
-            sentence(Lifetime::providerStillRetiringSentence));
+            sentence(Lifetime::kProviderStillRetiringSentence));
   EXPECT_GE(secondsSince(start), 3.0);
   EXPECT_LT(secondsSince(start), 4.5);
   EXPECT_EQ(provider.waitFor(0ms), std::nullopt) << "a busy provider keeps running";
@@ -106,7 +106,7 @@ TEST_F(LifetimeTest, RetireIdleLeavesASilentProviderAlone) {
     std::function<void(const platform::Error&)> check;
   };
   auto expectSilent = [](const platform::Error& error) {
-    EXPECT_EQ(describe(error), sentence(Lifetime::providerSilentSentence));
+    EXPECT_EQ(describe(error), sentence(Lifetime::kProviderSilentSentence));
   };
   auto writeState = [](State state) {
     return [state](const std::filesystem::path& path) {
@@ -130,7 +130,7 @@ TEST_F(LifetimeTest, RetireIdleLeavesASilentProviderAlone) {
          std::filesystem::create_symlink(directory / "linked.json", path);
        },
        [](const platform::Error& error) {
-         EXPECT_EQ(describe(error), sentence(FinderConversion::invalidRecordSentence));
+         EXPECT_EQ(describe(error), sentence(FinderConversion::kInvalidRecordSentence));
        }},
       {"record without updated",
        [](const std::filesystem::path& path) {
@@ -156,7 +156,7 @@ TEST_F(LifetimeTest, RetireIdleRefusesALinkNamedProviderLock) {
   std::filesystem::path target = directory / "elsewhere.lock";
   std::filesystem::create_symlink(target, lockPath());
   EXPECT_EQ(failureOf([&] { Lifetime::retireIdle(root); }),
-            sentence(Lifetime::providerLockUnopenableSentence));
+            sentence(Lifetime::kProviderLockUnopenableSentence));
   EXPECT_TRUE(std::filesystem::is_symlink(lockPath()));
   EXPECT_FALSE(std::filesystem::exists(target));
 }

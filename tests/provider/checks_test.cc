@@ -20,10 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string repair(provider::addOnRepairSentence);
-const std::string incompatible(provider::hostIncompatibleSentence);
-const std::string chooseLocal(provider::chooseLocalFilesSentence);
-const std::string selection(FinderConversion::selectionSentence);
+const std::string repair(provider::kAddOnRepairSentence);
+const std::string incompatible(provider::kHostIncompatibleSentence);
+const std::string chooseLocal(provider::kChooseLocalFilesSentence);
+const std::string selection(FinderConversion::kSelectionSentence);
 
 // descriptionOf: what `operation` throws, as the user would read it.
 template <typename Operation>
@@ -53,7 +53,7 @@ void rewriteReceipt(const Sandbox& s, const std::function<void(FinderConversion:
 }
 
 void writeProtocol(const Sandbox& s, const std::string& text) {
-  writeText(s.host() / provider::hostProtocolFile, text);
+  writeText(s.host() / provider::kHostProtocolFile, text);
 }
 
 const BrokenInstallation brokenInstallations[] = {
@@ -103,14 +103,14 @@ const BrokenInstallation brokenInstallations[] = {
      sentence(incompatible)},
     {"host executable not executable",
      [](const Sandbox& s) {
-       fs::permissions(s.host() / provider::hostExecutable, fs::perms::owner_read);
+       fs::permissions(s.host() / provider::kHostExecutable, fs::perms::owner_read);
      },
      sentence(incompatible)},
     {"host executable missing",
-     [](const Sandbox& s) { fs::remove(s.host() / provider::hostExecutable); },
+     [](const Sandbox& s) { fs::remove(s.host() / provider::kHostExecutable); },
      sentence(incompatible)},
     {"protocol file missing",
-     [](const Sandbox& s) { fs::remove(s.host() / provider::hostProtocolFile); },
+     [](const Sandbox& s) { fs::remove(s.host() / provider::kHostProtocolFile); },
      sentence(incompatible)},
     {"protocol version 2", [](const Sandbox& s) { writeProtocol(s, R"({"version":2})"); },
      sentence(incompatible)},
@@ -121,15 +121,15 @@ const BrokenInstallation brokenInstallations[] = {
     // would block the delivery under the lifecycle lock), never beyond 2,000,000 bytes.
     {"protocol file a link to a valid one",
      [](const Sandbox& s) {
-       fs::path file = s.host() / provider::hostProtocolFile;
+       fs::path file = s.host() / provider::kHostProtocolFile;
        fs::rename(file, file.parent_path() / "real.json");
        fs::create_symlink("real.json", file);
      },
      sentence(incompatible)},
     {"protocol file a FIFO",
      [](const Sandbox& s) {
-       fs::remove(s.host() / provider::hostProtocolFile);
-       test_support::makeFifo(s.host() / provider::hostProtocolFile);
+       fs::remove(s.host() / provider::kHostProtocolFile);
+       test_support::makeFifo(s.host() / provider::kHostProtocolFile);
      },
      sentence(incompatible)},
     {"protocol file over the record size limit",
@@ -235,7 +235,7 @@ TEST_F(Checks, EachBadSelectionIsRefusedAfterTheInstallationChecks) {
        "mp3", selection},
       {"file on another host",
        [](auto& p, const auto&) { p.writeEntries({"file://server/Music/a.wav"}); }, "mp3",
-       std::string(FinderConversion::localitySentence)},
+       std::string(FinderConversion::kLocalitySentence)},
   };
   auto provider = makeProvider();
   for (const BadSelection& bad : cases) {
@@ -277,7 +277,7 @@ TEST_F(Checks, LongSelectionsAreRefusedCheaplyWithTheSameSentences) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     if (web) {
       // One file among web URLs is a selection of one: queued, then the host is awaited.
-      EXPECT_EQ(error, std::optional<std::string>(provider::unconfirmedSentence));
+      EXPECT_EQ(error, std::optional<std::string>(provider::kUnconfirmedSentence));
       EXPECT_EQ(sandbox.queued().size(), 1u);
     } else {
       EXPECT_EQ(error, c.expected);

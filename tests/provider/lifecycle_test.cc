@@ -18,7 +18,7 @@ using platform::testing::LaunchOutcome;
 
 class Lifecycle : public ProviderTest {
  protected:
-  fs::path stateFile() const { return sandbox.root() / FinderConversion::names::providerState; }
+  fs::path stateFile() const { return sandbox.root() / FinderConversion::names::kProviderState; }
   // heartbeatWithin: the state file, once removed, is back within `time`.
   bool heartbeatWithin(Seconds time) {
     fs::remove(stateFile());
@@ -145,8 +145,8 @@ TEST_F(Lifecycle, RetiresOnTheFirstIdleTickOnly) {
 TEST_F(Lifecycle, RetiringProviderRefusesWorkAndReportsItInVerification) {
   auto provider = makeProvider(/*verification=*/true);
   fs::remove(sandbox.providerExecutable());
-  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), finishingUpdateSentence);
-  EXPECT_EQ(sandbox.providerError(), finishingUpdateSentence);
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), kFinishingUpdateSentence);
+  EXPECT_EQ(sandbox.providerError(), kFinishingUpdateSentence);
   EXPECT_TRUE(sandbox.queued().empty());
   EXPECT_FALSE(provider->busy());
 }
@@ -161,7 +161,7 @@ TEST_F(Lifecycle, FailureOutsideVerificationWritesNoFileAndSuccessKeepsAnOldOne)
 TEST_F(Lifecycle, SuccessInVerificationLeavesAnEarlierErrorFile) {
   auto provider = makeProvider(/*verification=*/true);
   FinderConversion::write(std::string_view("earlier"),
-                          sandbox.root() / FinderConversion::names::providerError);
+                          sandbox.root() / FinderConversion::names::kProviderError);
   after(desktop, Seconds(0.5), [&] { sandbox.answer(true); });
   EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), std::nullopt);
   EXPECT_EQ(sandbox.providerError(), "earlier");

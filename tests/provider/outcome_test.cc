@@ -17,7 +17,7 @@ using FinderConversion::Acknowledgement;
 using platform::Seconds;
 using platform::testing::LaunchOutcome;
 
-const std::string couldNotLaunch(provider::couldNotLaunchPrefix);
+const std::string couldNotLaunch(provider::kCouldNotLaunchPrefix);
 
 using Outcome = ProviderTest;
 
@@ -94,7 +94,7 @@ TEST_F(Outcome, FailedLaunchIsAnsweredByTheProviderAndRejected) {
        [](const Sandbox& s) {
          return LaunchOutcome::otherCopy(s.directory() / "Elsewhere/Tonebrook.app", Seconds(0.3));
        },
-       std::string(provider::differentCopySentence)},
+       std::string(provider::kDifferentCopySentence)},
   };
   for (const FailedLaunchCase& failed : cases) {
     SCOPED_TRACE(failed.name);
@@ -132,7 +132,7 @@ TEST_F(Outcome, SilenceUntilTheDeadlineThenALateHandlerStillRejects) {
       LaunchOutcome::failure(platform::Error("Tonebrook.Launch", 2, "gone"), Seconds(9)));
   const auto start = desktop.now();
 
-  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), provider::unconfirmedSentence);
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), provider::kUnconfirmedSentence);
 
   EXPECT_GE(desktop.now() - start, Seconds(8));
   EXPECT_LT(desktop.now() - start, Seconds(8.1));
@@ -155,7 +155,7 @@ TEST_F(Outcome, UnreadableAnswersCountAsSilence) {
   after(desktop, Seconds(0.5), [&] {
     writeText(sandbox.acknowledgementOf(sandbox.onlyQueuedRequest().id), "{\"accepted\":tr");
   });
-  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), provider::unconfirmedSentence);
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), provider::kUnconfirmedSentence);
   EXPECT_EQ(sandbox.queued().size(), 1u);
 }
 
@@ -167,7 +167,7 @@ TEST_F(Outcome, NestedCallDuringTheWaitIsRefusedWhileTheFirstCompletes) {
 
   EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), std::nullopt);
 
-  EXPECT_EQ(nested, finishingUpdateSentence);
+  EXPECT_EQ(nested, kFinishingUpdateSentence);
   EXPECT_EQ(sandbox.queued().size(), 1u);  // the refused call queued nothing
   EXPECT_EQ(desktop.launches().size(), 1u);
 }

@@ -122,7 +122,7 @@ TEST_F(RealLaunch, StandInHostAcknowledgesWithExactlyTheConfiguredArguments) {
   EXPECT_EQ(commandLine(hosts[0].pid),
             (std::vector<std::string>{"--finder-service", "--verify-finder-inbox",
                                       sandbox.root().string()}));
-  EXPECT_TRUE(fs::exists(sandbox.root() / FinderConversion::names::packagedInbox));
+  EXPECT_TRUE(fs::exists(sandbox.root() / FinderConversion::names::kPackagedInbox));
   EXPECT_TRUE(waitUntil([&] { return !provider->launchInFlight(); }));
 
   // The delivery is over: the lifecycle lock is free while the host still serves.
@@ -180,8 +180,8 @@ TEST_F(RealLaunch, HostThatCannotBeExecutedIsRefusedAndRejected) {
   std::optional<std::string> error = convert(*provider);
 
   ASSERT_TRUE(error);
-  EXPECT_TRUE(error->starts_with(provider::couldNotLaunchPrefix)) << *error;
-  EXPECT_GT(error->size(), provider::couldNotLaunchPrefix.size());
+  EXPECT_TRUE(error->starts_with(provider::kCouldNotLaunchPrefix)) << *error;
+  EXPECT_GT(error->size(), provider::kCouldNotLaunchPrefix.size());
   EXPECT_EQ(sandbox.rejected().size(), 1u);
   EXPECT_TRUE(sandbox.queued().empty());
   EXPECT_EQ(sandbox.providerError(), error);
@@ -195,8 +195,8 @@ TEST_F(RealLaunch, ExecutableLinkedIntoAnotherCopyIsADifferentCopy) {
   fs::create_symlink(other / "Contents/MacOS/Tonebrook", executable);
   auto provider = makeProvider();
 
-  EXPECT_EQ(convert(*provider), std::string(provider::couldNotLaunchPrefix) +
-                                    std::string(provider::differentCopySentence));
+  EXPECT_EQ(convert(*provider), std::string(provider::kCouldNotLaunchPrefix) +
+                                    std::string(provider::kDifferentCopySentence));
   EXPECT_EQ(sandbox.rejected().size(), 1u);
 }
 

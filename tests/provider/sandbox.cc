@@ -108,7 +108,7 @@ FinderConversion::Receipt Sandbox::receipt() const {
 }
 
 void Sandbox::writeReceipt(const FinderConversion::Receipt& receipt) const {
-  FinderConversion::write(receipt, root_ / FinderConversion::names::receipt);
+  FinderConversion::write(receipt, root_ / FinderConversion::names::kReceipt);
 }
 
 fs::path Sandbox::audio(const std::string& name) const {
@@ -122,7 +122,7 @@ std::vector<fs::path> Sandbox::queued() const {
 }
 
 std::vector<fs::path> Sandbox::rejected() const {
-  return filesIn(root_ / FinderConversion::names::rejected);
+  return filesIn(root_ / FinderConversion::names::kRejected);
 }
 
 fs::path Sandbox::acknowledgementOf(const platform::Uuid& id) const {
@@ -144,7 +144,7 @@ void Sandbox::answer(bool accepted, const std::string& message) const {
 }
 
 std::optional<std::string> Sandbox::providerError() const {
-  fs::path file = root_ / FinderConversion::names::providerError;
+  fs::path file = root_ / FinderConversion::names::kProviderError;
   if (!fs::exists(file)) return std::nullopt;
   return FinderConversion::read<std::string>(file);
 }

@@ -53,7 +53,7 @@ TEST(ClientArguments, RefusesMissingPartsAndBrokenURIs) {
     std::vector<std::string> arguments;
     std::string sentence;
   };
-  const std::string usage(services::usageSentence);
+  const std::string usage(services::kUsageSentence);
   const Case cases[] = {
       {"nothing", {}, usage},
       {"no file", {"mp3"}, usage},
