@@ -7,6 +7,8 @@
 #   bench/table.sh [--build-dir DIR] [--warm-calls N] [--cold-calls N] [--idle-seconds S]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/private-bus.sh
+source scripts/private-bus.sh
 
 build=build/release
 warm=40
@@ -41,28 +43,7 @@ export HOME="$work/home"
 unset XDG_DATA_HOME
 "$host" --install-addon "$package" >/dev/null
 
-cat >"$work/bus/session.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>$HOME/.local/share/dbus-1/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-exec 3>"$work/bus/address" 4>"$work/bus/pid"
-dbus-daemon --config-file="$work/bus/session.conf" --fork --print-address=3 --print-pid=4
-exec 3>&- 4>&-
-bus_pid=$(cat "$work/bus/pid")
-DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus/address")
-export DBUS_SESSION_BUS_ADDRESS
+start_private_bus "$work/bus"
 finish() {
   "$host" --retire-provider >/dev/null 2>&1 || true
   kill "$bus_pid" 2>/dev/null || true

@@ -9,6 +9,8 @@
 #     --build-dir DIR  use an existing build instead of configuring and building the normal preset
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/private-bus.sh
+source scripts/private-bus.sh
 
 install=1
 build=""
@@ -57,27 +59,7 @@ echo "Activation: $HOME/.local/share/dbus-1/services/app.tonebrook.QuickConversi
 echo "Client:     $HOME/.local/bin/tonebrook-services"
 
 say "Starting a private session bus that starts the provider on demand"
-cat >"$demo/bus/session.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <keep_umask/>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>$HOME/.local/share/dbus-1/services</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-CONF
-exec 3>"$demo/bus/address" 4>"$demo/bus/pid"
-dbus-daemon --config-file="$demo/bus/session.conf" --fork --print-address=3 --print-pid=4
-exec 3>&- 4>&-
-bus_pid=$(cat "$demo/bus/pid")
-export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$demo/bus/address")
+start_private_bus "$demo/bus"
 finish() {
   say "Retiring the provider and stopping the bus"
   "$host" --retire-provider || true
