@@ -302,4 +302,14 @@ void ChildProcess::sendSignal(int signal) {
   if (pid_ > 0 && !status_) ::kill(pid_, signal);
 }
 
+void replaceProcess(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) throw errnoError(EINVAL, "");
+  std::vector<char*> argv;
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast): exec's signature
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  ::execv(argv[0], argv.data());
+  throw errnoError(errno, arguments[0]);
+}
+
 }  // namespace platform

@@ -97,4 +97,11 @@ class ChildProcess {
   std::optional<int> status_;
 };
 
+// replaceProcess executes arguments[0] (a path; PATH is not searched) in place of this program,
+// with `arguments` as its argument list: the process keeps its id, environment, working
+// directory and standard streams, and /proc/PID/exe names the new program from then on. Returns
+// only by throwing: errnoError(code, arguments[0]) when the program cannot be executed (EINVAL
+// for no program), and this program runs on unchanged.
+[[noreturn]] void replaceProcess(const std::vector<std::string>& arguments);
+
 }  // namespace platform

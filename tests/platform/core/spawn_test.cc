@@ -370,6 +370,36 @@ TEST(ChildProcessTest, WhatCannotBeStartedIsAnErrnoErrorNamingTheProgram) {
   EXPECT_EQ(ChildProcess::spawn(onPath).wait(), 7) << "found on PATH";
 }
 
+// The success of replaceProcess is seen in the host's helper roles (tests/e2e/installer_test.cc):
+// a process that cannot be replaced stays this one, with the error of exec.
+TEST(ReplaceProcessTest, WhatCannotBeExecutedIsAnErrnoErrorAndThisProgramRunsOn) {
+  TempDirectory directory;
+  const fs::path unexecutable = directory / "unexecutable";
+  writeText(unexecutable, "#!/bin/sh\n");
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    int error;
+  } cases[] = {
+      {"missing program", {(directory / "missing").string(), "--retire-provider"}, ENOENT},
+      {"not executable", {unexecutable.string()}, EACCES},
+      {"a bare name: PATH is not searched", {"true"}, ENOENT},
+      {"a directory", {directory.path().string()}, EACCES},
+      {"no program", {}, EINVAL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      replaceProcess(c.arguments);
+    } catch (const Error& error) {
+      EXPECT_EQ(error.domain(), kPosixDomain);
+      EXPECT_EQ(error.code(), c.error) << error.description();
+      const std::string name = c.arguments.empty() ? "" : c.arguments[0];
+      EXPECT_EQ(error.description().rfind(name + ": ", 0), 0u) << error.description();
+    }
+  }
+}
+
 TEST(ChildProcessTest, AChildThatEndsWithThisProcessIsKilledWhenItsSpawningThreadEnds) {
   // The parent-death signal follows the thread that spawned the child (for a single-threaded
   // host, the process): a thread that spawns and ends stands in for a host that is killed.
