@@ -99,8 +99,9 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   }
 }
 
+// The roles run as <bundle>/Contents/Helpers/tonebrook-install.
 fs::path thisHostBundle() {
-  return platform::mainBundleOfExecutable(fs::canonical("/proc/self/exe"));
+  return fs::canonical("/proc/self/exe").parent_path().parent_path().parent_path();
 }
 
 int reportFailure(std::string_view description) {
@@ -112,6 +113,10 @@ int reportFailure(std::string_view description) {
 
 fs::path clientOfHost(const fs::path& hostBundle) {
   return hostBundle / "Contents" / "Helpers" / kClientName;
+}
+
+fs::path installerOfHost(const fs::path& hostBundle) {
+  return hostBundle / "Contents" / "Helpers" / "tonebrook-install";
 }
 
 void installAddOn(const Installation& installation) {

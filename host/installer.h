@@ -32,9 +32,14 @@ void installAddOn(const Installation& installation);
 
 // clientOfHost: where a host bundle keeps its Services client (Contents/Helpers).
 std::filesystem::path clientOfHost(const std::filesystem::path& hostBundle);
+// installerOfHost: the program that runs the installer roles below (Contents/Helpers, outside
+// Contents/MacOS, so that an install or a retirement in progress is never taken for a running
+// host). `Tonebrook --install-addon` and `--retire-provider` replace themselves with it.
+std::filesystem::path installerOfHost(const std::filesystem::path& hostBundle);
 
 // runInstallAddOn is `Tonebrook --install-addon PACKAGE` (`arguments`: those after the option):
-// 0 on success, else the sentence and a line feed on standard error and 1.
+// 0 on success, else the sentence and a line feed on standard error and 1. Runs in the program
+// of installerOfHost: the host bundle is the one that holds it.
 int runInstallAddOn(const std::vector<std::string>& arguments);
 // runRetireProvider is `Tonebrook --retire-provider`: asks the provider of the default state
 // root to retire and waits for it to go; 0, or the sentence and 1.

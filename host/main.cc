@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -11,6 +12,9 @@
 #include "exchange/constants.h"
 #include "host/finder_service.h"
 #include "host/installer.h"
+#include "platform/core/error.h"
+#include "platform/core/spawn.h"
+#include "platform/desktop/bundle.h"
 
 namespace {
 
@@ -21,9 +25,12 @@ struct Role {
 
 constexpr Role kRoles[] = {
     {FinderConversion::kFinderServiceOption, host::runFinderService},
-    {"--install-addon", host::runInstallAddOn},
-    {"--retire-provider", host::runRetireProvider},
 };
+
+// The installer roles run in the bundle's installer program (host::installerOfHost): only a
+// process that serves the queue may run Contents/MacOS/Tonebrook, since a provider takes every
+// process running it for the host.
+constexpr std::string_view kInstallerRoles[] = {"--install-addon", "--retire-provider"};
 
 int usage() {
   std::fputs(host::kFinderServiceUsage, stderr);
@@ -34,11 +41,31 @@ int usage() {
   return 2;
 }
 
+// becomeInstaller replaces this process with the installer program, same arguments after the
+// program path; returns only when that fails.
+int becomeInstaller(const std::vector<std::string>& arguments) {
+  try {
+    const auto bundle =
+        platform::mainBundleOfExecutable(std::filesystem::canonical("/proc/self/exe"));
+    std::vector<std::string> replaced = arguments;
+    replaced[0] = host::installerOfHost(bundle).string();
+    platform::replaceProcess(replaced);
+  } catch (const platform::Error& error) {
+    std::fprintf(stderr, "Tonebrook: %s\n", error.description().c_str());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "Tonebrook: %s\n", error.what());
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
   if (arguments.size() < 2) return usage();
+  for (const std::string_view option : kInstallerRoles) {
+    if (arguments[1] == option) return becomeInstaller(arguments);
+  }
   for (const Role& role : kRoles) {
     if (arguments[1] != role.option) continue;
     try {

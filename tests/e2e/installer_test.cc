@@ -3,7 +3,9 @@
 
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
+#include "lifetime/finder_provider_lifetime.h"
 #include "platform/core/files.h"
+#include "platform/linux/running_applications.h"
 #include "tests/e2e/e2e_fixture.h"
 
 namespace e2e {
@@ -72,6 +74,66 @@ TEST_F(Installer, UpdateRetiresTheRunningProviderAndTheNextCallStartsANewOne) {
   ASSERT_TRUE(newProvider);
   rememberProvider(*newProvider);
   EXPECT_NE(*newProvider, oldProvider);
+}
+
+// `Tonebrook --install-addon` and `--retire-provider` become the bundle's installer program, so a
+// provider never takes them for the running host (while one that serves the queue still counts).
+// A staged provider lock holder with a fresh heartbeat keeps both waiting for a retirement.
+TEST_F(Installer, InstallerRolesInProgressAreNotTheRunningHost) {
+  fs::create_directories(stateRoot());
+  auto lock = platform::LockFile::open(stateRoot() / FinderConversion::names::kProviderLock);
+  ASSERT_TRUE(lock && lock->tryLockExclusive());
+  FinderProviderLifetime::State state;
+  state.instance = platform::Uuid::random();
+  state.pid = 4242;
+  state.executableHash = std::string(64, 'a');
+  state.payloadVersion = "1.0.0";
+  state.updated = platform::secondsSinceReferenceDate() + 60;  // fresh for the whole test
+  std::ofstream(stateRoot() / FinderConversion::names::kProviderState)
+      << FinderConversion::encode(state);
+
+  const fs::path installer = fs::canonical(hostBundle() / "Contents/Helpers/tonebrook-install");
+  const std::vector<std::vector<std::string>> roles = {
+      {host().string(), "--retire-provider"},
+      {host().string(), "--install-addon", builtPackage().string()},
+  };
+  std::vector<std::unique_ptr<Program>> running;
+  for (const auto& role : roles) {
+    running.push_back(start(role));
+    const std::string exe = "/proc/" + std::to_string(running.back()->pid()) + "/exe";
+    EXPECT_TRUE(waitFor(
+        [&] {
+          std::error_code error;
+          return fs::read_symlink(exe, error) == installer;
+        },
+        5))
+        << role[1] << " runs as the installer program";
+  }
+  const std::unique_ptr<Program> server = start({host().string(), "--finder-service"});
+  ASSERT_TRUE(waitFor(
+      [&] {
+        std::error_code error;
+        return fs::read_symlink("/proc/" + std::to_string(server->pid()) + "/exe", error) ==
+               fs::canonical(host());
+      },
+      5));
+
+  std::vector<int> found;
+  for (const auto& application :
+       platform::runningApplicationsWithIdentifier(std::string(FinderConversion::bundleID))) {
+    if (application.bundleURL == fs::canonical(hostBundle())) found.push_back(application.pid);
+  }
+  EXPECT_EQ(found, std::vector<int>{server->pid()}) << "only the host that serves the queue";
+
+  // The commands themselves behave as before: the provider is still asked and does not go.
+  for (std::size_t i = 0; i < running.size(); ++i) {
+    EXPECT_EQ(running[i]->waitFor(platform::Seconds(10)), 1) << roles[i][1];
+    EXPECT_EQ(running[i]->errors(),
+              std::string(FinderProviderLifetime::kProviderStillRetiringSentence) + "\n")
+        << roles[i][1];
+  }
+  EXPECT_EQ(FinderConversion::readDocument(stateRoot() / FinderConversion::names::kProviderRetire),
+            "\"" + state.instance.text() + "\"");
 }
 
 TEST_F(Installer, UpdateIsRefusedWhileTheProviderDoesNotAnswer) {
