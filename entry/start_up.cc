@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,15 @@ int startUp(platform::Desktop& desktop, const ProcessExit& processExit) {
 
   const std::shared_ptr<Provider> provider = createProvider(desktop, args, mode, processExit);
   if (!provider) return 1;
-  desktop.setServicesProvider(*provider);
+  const std::optional<std::string> unserved = desktop.setServicesProvider(*provider);
+  if (unserved && !mode.verification && !mode.liveVerification) {
+    // The bus holds its caller until the name is taken or this process ends (25 s, say, for a
+    // half-installed package): end now, so that the caller hears at once and may try again.
+    // Ending releases the provider lock.
+    desktop.log().write(platform::LogPriority::error, *unserved + " Ending.", std::nullopt);
+    processExit.exit(1);
+    return 1;
+  }
   if (mode.liveVerification) desktop.registerServicesProvider(*provider, args[3]);
   if (!mode.verification && !mode.liveVerification) {
     // A normal run serves the session bus and nobody else: when that bus goes, so does the

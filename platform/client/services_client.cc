@@ -3,9 +3,13 @@
 
 #include <systemd/sd-bus.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 #include "platform/core/error.h"
 #include "platform/core/services_names.h"
@@ -90,12 +94,12 @@ BusPtr openSessionBus() {
   return BusPtr(bus);
 }
 
-}  // namespace
-
-void callServices(const ServicesCall& call) {
-  BusPtr bus = openSessionBus();
+// callOnce sends `call` once, waiting at most `timeout`: sd_bus_call's result, the error in
+// `error`.
+int callOnce(sd_bus* bus, const ServicesCall& call, std::chrono::milliseconds timeout,
+             ErrorSlot& error) {
   sd_bus_message* raw = nullptr;
-  check(sd_bus_message_new_method_call(bus.get(), &raw, call.busName.c_str(), kServicesObjectPath,
+  check(sd_bus_message_new_method_call(bus, &raw, call.busName.c_str(), kServicesObjectPath,
                                        kServicesInterface, kServicesConvertMethod));
   MessagePtr message(raw);
   appendPasteboard(message.get(), call.files);
@@ -103,11 +107,38 @@ void callServices(const ServicesCall& call) {
   const std::string userData = validUtf8(call.userData);
   check(sd_bus_message_append_basic(message.get(), SD_BUS_TYPE_STRING, userData.c_str()));
 
-  ErrorSlot error;
   sd_bus_message* reply = nullptr;
-  const auto usec = static_cast<std::uint64_t>(call.timeout.count()) * 1000U;
-  const int result = sd_bus_call(bus.get(), message.get(), usec, &error.value, &reply);
+  const auto usec = static_cast<std::uint64_t>(std::max<std::int64_t>(timeout.count(), 1)) * 1000U;
+  const int result = sd_bus_call(bus, message.get(), usec, &error.value, &reply);
   sd_bus_message_unref(reply);
+  return result;
+}
+
+// A provider the bus started that cannot serve ends at once; most often it was started from a
+// package in the middle of being replaced, so one more start a moment later usually succeeds.
+constexpr std::chrono::milliseconds kRestartPause{300};
+
+bool childExited(const sd_bus_error& error) {
+  return error.name != nullptr &&
+         std::string_view(error.name) == "org.freedesktop.DBus.Error.Spawn.ChildExited";
+}
+
+}  // namespace
+
+void callServices(const ServicesCall& call) {
+  BusPtr bus = openSessionBus();
+  const auto start = std::chrono::steady_clock::now();
+  ErrorSlot error;
+  int result = callOnce(bus.get(), call, call.timeout, error);
+  // The call never reached a provider (it ended before taking the name), so a second one cannot
+  // convert anything twice.
+  if (result < 0 && childExited(error.value)) {
+    std::this_thread::sleep_for(kRestartPause);
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    sd_bus_error_free(&error.value);
+    result = callOnce(bus.get(), call, call.timeout - spent, error);
+  }
   if (result < 0) {
     // A connection that cannot be set up at all fails here rather than at open time.
     if (error.value.name == nullptr && (result == -ENOENT || result == -ECONNREFUSED)) {

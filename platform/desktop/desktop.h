@@ -136,8 +136,11 @@ class Desktop {
   virtual Log& log() = 0;
 
   // Services: setServicesProvider registers under every NSPortName of the main bundle;
-  // registerServicesProvider also under `portName`. Failures (no bus, name taken) are silent.
-  virtual void setServicesProvider(ServicesProvider& provider) = 0;
+  // registerServicesProvider also under `portName`. Failures (no bus, name taken) are silent,
+  // save one: when the bus started this process (bus activation) and it cannot serve what the bus
+  // waits for (no port name, a name not taken, no connection), setServicesProvider returns why,
+  // one sentence for the log; the bus then holds its caller until this process ends.
+  virtual std::optional<std::string> setServicesProvider(ServicesProvider& provider) = 0;
   virtual void registerServicesProvider(ServicesProvider& provider,
                                         const std::string& portName) = 0;
   // setServicesConnectionLostHandler: `handler` runs on the main thread when the Services

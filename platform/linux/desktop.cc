@@ -6,8 +6,8 @@
 #include <map>
 #include <system_error>
 
-#include "platform/linux/directory_events.h"
 #include "platform/linux/bookmark.h"
+#include "platform/linux/directory_events.h"
 #include "platform/linux/journal.h"
 #include "platform/linux/launch.h"
 #include "platform/linux/run_loop.h"
@@ -98,12 +98,14 @@ class LinuxDesktop final : public Desktop {
   std::vector<std::string> arguments() override { return arguments_; }
   Log& log() override { return log_; }
 
-  void setServicesProvider(ServicesProvider& provider) override {
+  std::optional<std::string> setServicesProvider(ServicesProvider& provider) override {
     auto bundle = Bundle::open(mainBundleURL());
-    bus_.serve(provider, bundle ? bundle->servicesPortNames() : std::vector<std::string>());
+    return bus_.serve(provider, bundle ? bundle->servicesPortNames() : std::vector<std::string>());
   }
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override {
-    bus_.serve(provider, {portName});
+    if (auto reason = bus_.serve(provider, {portName})) {
+      log_.write(LogPriority::error, *reason, std::nullopt);
+    }
   }
   void setServicesConnectionLostHandler(std::function<void()> handler) override {
     bus_.onConnectionLost(std::move(handler));

@@ -108,19 +108,27 @@ ServicesBus::~ServicesBus() {
   disconnect();
 }
 
-void ServicesBus::serve(ServicesProvider& provider, const std::vector<std::string>& names) {
+std::optional<std::string> ServicesBus::serve(ServicesProvider& provider,
+                                              const std::vector<std::string>& names) {
   provider_ = &provider;
   const bool activated = startedByBus();
-  if (!connect()) return;
+  if (const int r = connect(); r < 0) {
+    if (!activated) return std::nullopt;
+    return std::string("The bus that started this process cannot be reached: ") + std::strerror(-r);
+  }
+  // A taken or invalid name only means no calls arrive under it, unless the bus started this
+  // process for it: then a caller waits until the name is taken or this process ends.
+  if (activated && names.empty()) {
+    return "The bus started this process, but its Info.plist names no NSPortName to serve.";
+  }
+  std::optional<std::string> failure;
   for (const auto& name : names) {
-    // A taken or invalid name only means no calls arrive under it. Only a process the bus
-    // started for a name has a caller waiting on it, so only then is it worth a log line.
     const int r = sd_bus_request_name(bus_, name.c_str(), 0);
-    if (r < 0 && activated) {
-      log_.write(LogPriority::error,
-                 "The bus name " + name + " cannot be taken: " + std::strerror(-r), std::nullopt);
+    if (r < 0 && activated && !failure) {
+      failure = "The bus name " + name + " cannot be taken (" + std::strerror(-r) + ").";
     }
   }
+  return failure;
 }
 
 bool ServicesBus::startedByBus() {
@@ -128,8 +136,8 @@ bool ServicesBus::startedByBus() {
   return starter != nullptr && *starter != '\0';
 }
 
-bool ServicesBus::connect() {
-  if (bus_ != nullptr) return true;
+int ServicesBus::connect() {
+  if (bus_ != nullptr) return 0;
   sd_bus* bus = nullptr;
   int r = 0;
   const char* starter = std::getenv("DBUS_STARTER_ADDRESS");  // NOLINT(concurrency-mt-unsafe)
@@ -147,17 +155,11 @@ bool ServicesBus::connect() {
   }
   if (r < 0) {
     sd_bus_unref(bus);
-    if (starter != nullptr && *starter != '\0') {
-      log_.write(
-          LogPriority::error,
-          std::string("The bus that started this process cannot be reached: ") + std::strerror(-r),
-          std::nullopt);
-    }
-    return false;
+    return r;
   }
   bus_ = bus;
   loop_.addSource(*this);
-  return true;
+  return 0;
 }
 
 void ServicesBus::disconnect() {

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,11 @@ class ServicesBus final : private RunLoopSource {
   // serve makes `provider` the one that answers and requests each of `names` as a well-known
   // name, connecting to the session bus on first use (DBUS_STARTER_ADDRESS when the bus started
   // this process, else the user's session bus). Failures (no bus, a name taken or invalid) are
-  // not reported: the process then simply gets no calls. A process the bus started logs them.
-  void serve(ServicesProvider& provider, const std::vector<std::string>& names);
+  // not reported: the process then simply gets no calls. A process the bus started has a caller
+  // held for one of `names`: for it, serve returns why it cannot answer (no names, a name not
+  // taken, no connection), and nullopt when every name is its own.
+  std::optional<std::string> serve(ServicesProvider& provider,
+                                   const std::vector<std::string>& names);
   // connected: the session bus connection is open.
   bool connected() const noexcept { return bus_ != nullptr; }
   // onConnectionLost: `handler` runs on the loop's thread when an open connection closes (the
@@ -54,7 +58,7 @@ class ServicesBus final : private RunLoopSource {
   void perform() override;
 
   static bool startedByBus();
-  bool connect();
+  int connect();  // 0, or the negative errno of the failure
   void disconnect();
   void lose();
   static int onConvert(sd_bus_message* call, void* self, sd_bus_error* error);

@@ -133,11 +133,12 @@ void FakeDesktop::openApplication(const std::filesystem::path& application,
   completions_.push_back({now_ + outcome.after, nextOrder_++, std::move(call)});
 }
 
-void FakeDesktop::setServicesProvider(ServicesProvider& provider) {
+std::optional<std::string> FakeDesktop::setServicesProvider(ServicesProvider& provider) {
   servicesProvider_ = &provider;
   if (auto bundle = Bundle::open(mainBundleURL_)) {
     for (auto& name : bundle->servicesPortNames()) portNames_.push_back(std::move(name));
   }
+  return unserved_;
 }
 
 void FakeDesktop::registerServicesProvider(ServicesProvider& provider,

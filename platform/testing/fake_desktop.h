@@ -103,6 +103,9 @@ class FakeDesktop final : public Desktop {
   void grantSecurityScopedAccess(bool granted) { accessGranted_ = granted; }
   // setRunLimit bounds run(): it returns when the next event lies further than `limit` ahead.
   void setRunLimit(Seconds limit) { runLimit_ = limit; }
+  // setUnserved: what setServicesProvider answers from now on, as in a process the bus started
+  // that cannot serve; nullopt (the default) for one started any other way.
+  void setUnserved(std::optional<std::string> reason) { unserved_ = std::move(reason); }
 
   // Records.
   const std::vector<LaunchRecord>& launches() const noexcept { return launches_; }
@@ -139,7 +142,7 @@ class FakeDesktop final : public Desktop {
                        LaunchCompletion completion) override;
   std::vector<std::string> arguments() override { return arguments_; }
   Log& log() override { return log_; }
-  void setServicesProvider(ServicesProvider& provider) override;
+  std::optional<std::string> setServicesProvider(ServicesProvider& provider) override;
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override;
   void setServicesConnectionLostHandler(std::function<void()> handler) override {
     connectionLost_ = std::move(handler);
@@ -180,6 +183,7 @@ class FakeDesktop final : public Desktop {
   Seconds runLimit_{3600};
   ServicesProvider* servicesProvider_ = nullptr;
   std::vector<std::string> portNames_;
+  std::optional<std::string> unserved_;
   std::function<void()> connectionLost_;
   std::map<std::string, InProcessPasteboard> pasteboards_;
   FormatOneBookmarks bookmarks_;

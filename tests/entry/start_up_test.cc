@@ -110,6 +110,32 @@ TEST_F(StartUp, NormalRunEndsWhenItsBusConnectionIsLost) {
   EXPECT_TRUE(exits_.empty());
 }
 
+// The bus holds its caller for a process it started until the name is taken or the process
+// ends: a normal run that cannot serve ends at once, with the reason in its log. Verification
+// runs are never started by the bus and go on.
+TEST_F(StartUp, NormalRunTheBusStartedEndsAtOnceWhenItCannotServe) {
+  const fs::path home = directory_ / "home";
+  setenv("HOME", home.c_str(), 1);
+  desktop_.setUnserved("The bus name a.b cannot be taken (File exists).");
+  const auto start = desktop_.now();
+  EXPECT_EQ(startUp({}), 1);
+  EXPECT_EQ(exits_, std::vector<int>{1});
+  const std::vector<platform::testing::LogEntry> logged{
+      {platform::LogPriority::error, "The bus name a.b cannot be taken (File exists). Ending.",
+       std::nullopt}};
+  EXPECT_EQ(desktop_.logEntries(), logged);
+  EXPECT_EQ(desktop_.terminateRequests(), 0);
+  EXPECT_EQ(desktop_.now(), start) << "before the loop ran at all";
+
+  exits_.clear();
+  const auto replace =
+      desktop_.scheduleRepeatingTimer(Seconds(1), [this] { fs::remove(executable_); });
+  EXPECT_EQ(startUp({"--verify-live-provider", root_.string(), "test.port"}), 0);
+  replace->invalidate();
+  EXPECT_TRUE(exits_.empty());
+  EXPECT_EQ(desktop_.terminateRequests(), 1) << "served until it retired";
+}
+
 TEST_F(StartUp, VerificationRunsDoNotDependOnTheBus) {
   const auto lose =
       desktop_.scheduleRepeatingTimer(Seconds(0.5), [this] { desktop_.loseServicesConnection(); });

@@ -61,8 +61,8 @@ class AddOnDesktop final : public platform::Desktop {
     real_->openApplication(application, configuration, std::move(completion));
   }
   std::vector<std::string> arguments() override { return arguments_; }
-  void setServicesProvider(platform::ServicesProvider& provider) override {
-    real_->setServicesProvider(provider);
+  std::optional<std::string> setServicesProvider(platform::ServicesProvider& provider) override {
+    return real_->setServicesProvider(provider);
   }
   void registerServicesProvider(platform::ServicesProvider& provider,
                                 const std::string& portName) override {
