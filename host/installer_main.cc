@@ -3,45 +3,31 @@
 // themselves with it, so that a process running Contents/MacOS/Tonebrook always serves the queue.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/installer.h"
+#include "host/roles.h"
 
 namespace {
 
-struct Role {
-  std::string_view option;
-  int (*run)(const std::vector<std::string>& arguments);  // arguments after the option
-};
-
-constexpr Role kRoles[] = {
-    {"--install-addon", host::runInstallAddOn},
-    {"--retire-provider", host::runRetireProvider},
+constexpr host::Role kRoles[] = {
+    {host::kInstallAddOnOption, host::runInstallAddOn},
+    {host::kRetireProviderOption, host::runRetireProvider},
 };
 
 int usage() {
-  std::fputs(
-      "usage: Tonebrook --install-addon PACKAGE\n"
-      "       Tonebrook --retire-provider\n",
-      stderr);
+  std::fputs("usage: ", stderr);
+  std::fputs(host::kInstallerUsage, stderr);
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> arguments(argv, argv + argc);
-  if (arguments.size() < 2) return usage();
-  for (const Role& role : kRoles) {
-    if (arguments[1] != role.option) continue;
-    try {
-      return role.run(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "Tonebrook: %s\n", error.what());
-      return 1;
-    }
-  }
+  const std::vector<std::string> arguments(argv, argv + argc);
+  if (const std::optional<int> status = host::runRole(kRoles, arguments)) return *status;
   return usage();
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,32 +13,27 @@
 #include "exchange/constants.h"
 #include "host/finder_service.h"
 #include "host/installer.h"
+#include "host/roles.h"
 #include "platform/core/error.h"
 #include "platform/core/spawn.h"
 #include "platform/desktop/bundle.h"
 
 namespace {
 
-struct Role {
-  std::string_view option;
-  int (*run)(const std::vector<std::string>& arguments);  // arguments after the option
-};
-
-constexpr Role kRoles[] = {
+constexpr host::Role kRoles[] = {
     {FinderConversion::kFinderServiceOption, host::runFinderService},
 };
 
 // The installer roles run in the bundle's installer program (host::installerOfHost): only a
 // process that serves the queue may run Contents/MacOS/Tonebrook, since a provider takes every
 // process running it for the host.
-constexpr std::string_view kInstallerRoles[] = {"--install-addon", "--retire-provider"};
+constexpr std::string_view kInstallerRoles[] = {host::kInstallAddOnOption,
+                                                host::kRetireProviderOption};
 
 int usage() {
   std::fputs(host::kFinderServiceUsage, stderr);
-  std::fputs(
-      "       Tonebrook --install-addon PACKAGE\n"
-      "       Tonebrook --retire-provider\n",
-      stderr);
+  std::fputs("       ", stderr);
+  std::fputs(host::kInstallerUsage, stderr);
   return 2;
 }
 
@@ -61,19 +57,11 @@ int becomeInstaller(const std::vector<std::string>& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> arguments(argv, argv + argc);
+  const std::vector<std::string> arguments(argv, argv + argc);
   if (arguments.size() < 2) return usage();
   for (const std::string_view option : kInstallerRoles) {
     if (arguments[1] == option) return becomeInstaller(arguments);
   }
-  for (const Role& role : kRoles) {
-    if (arguments[1] != role.option) continue;
-    try {
-      return role.run(std::vector<std::string>(arguments.begin() + 2, arguments.end()));
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "Tonebrook: %s\n", error.what());
-      return 1;
-    }
-  }
+  if (const std::optional<int> status = host::runRole(kRoles, arguments)) return *status;
   return usage();
 }
