@@ -214,21 +214,7 @@ std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path) 
   // Reads of the file block as usual; only the open had to be safe.
   const int flags = ::fcntl(fd.get(), F_GETFL);
   if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-  return RegularFile(fd.release());
-}
-
-RegularFile::RegularFile(RegularFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-RegularFile::~RegularFile() {
-  if (fd_ >= 0) ::close(fd_);
+  return RegularFile(std::move(fd));
 }
 
 }  // namespace platform

@@ -8,6 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "platform/core/descriptor.h"
 
 // The concrete file-system part of the platform: used by exchange/ and lifetime/, tested on
 // real temporary directories. Every descriptor is opened close-on-exec. Failures are
@@ -111,18 +114,12 @@ class RegularFile {
   // open: nullopt when nothing readable is there or it is not a regular file.
   static std::optional<RegularFile> open(const std::filesystem::path& path);
 
-  RegularFile(RegularFile&& other) noexcept;
-  RegularFile& operator=(RegularFile&& other) noexcept;
-  RegularFile(const RegularFile&) = delete;
-  RegularFile& operator=(const RegularFile&) = delete;
-  ~RegularFile();
-
   // descriptor, to pass to a child (SpawnOptions::passed).
-  int descriptor() const noexcept { return fd_; }
+  int descriptor() const noexcept { return fd_.get(); }
 
  private:
-  explicit RegularFile(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  explicit RegularFile(Descriptor fd) : fd_(std::move(fd)) {}
+  Descriptor fd_;
 };
 
 // homeDirectory: $HOME when set and absolute, else the user database entry.

@@ -10,33 +10,18 @@
 namespace platform {
 
 std::optional<DirectoryEvents> DirectoryEvents::open(const std::filesystem::path& directory) {
-  const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  Descriptor fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
   // IN_ONLYDIR: a path that is not a directory is refused rather than watched as a file.
-  if (::inotify_add_watch(fd, directory.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR) < 0) {
-    ::close(fd);
+  if (::inotify_add_watch(fd.get(), directory.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR) <
+      0) {
     return std::nullopt;
   }
-  return DirectoryEvents(fd);
-}
-
-DirectoryEvents::DirectoryEvents(DirectoryEvents&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)) {}
-
-DirectoryEvents& DirectoryEvents::operator=(DirectoryEvents&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-  }
-  return *this;
-}
-
-DirectoryEvents::~DirectoryEvents() {
-  if (fd_ >= 0) ::close(fd_);
+  return DirectoryEvents(std::move(fd));
 }
 
 bool DirectoryEvents::wait(std::chrono::milliseconds timeout) {
-  pollfd watched{fd_, POLLIN, 0};
+  pollfd watched{fd_.get(), POLLIN, 0};
   const auto milliseconds =
       std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, 86'400'000);
   if (::poll(&watched, 1, static_cast<int>(milliseconds)) <= 0) return false;
@@ -47,7 +32,7 @@ bool DirectoryEvents::drain() {
   // Large enough for many events with names; the names themselves are not needed.
   alignas(inotify_event) char buffer[4096];
   bool any = false;
-  while (::read(fd_, buffer, sizeof buffer) > 0) any = true;
+  while (::read(fd_.get(), buffer, sizeof buffer) > 0) any = true;
   return any;
 }
 

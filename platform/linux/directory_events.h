@@ -3,6 +3,9 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <utility>
+
+#include "platform/core/descriptor.h"
 
 namespace platform {
 
@@ -16,23 +19,17 @@ class DirectoryEvents {
   // instance or watch limits reached), so the caller falls back to polling.
   static std::optional<DirectoryEvents> open(const std::filesystem::path& directory);
 
-  DirectoryEvents(DirectoryEvents&& other) noexcept;
-  DirectoryEvents& operator=(DirectoryEvents&& other) noexcept;
-  DirectoryEvents(const DirectoryEvents&) = delete;
-  DirectoryEvents& operator=(const DirectoryEvents&) = delete;
-  ~DirectoryEvents();
-
   // wait blocks until an entry appears or `timeout` passes, and consumes what arrived; true when
   // something appeared (also when it had appeared before the call).
   bool wait(std::chrono::milliseconds timeout);
   // drain consumes pending events without blocking; true when there were any.
   bool drain();
   // descriptor: readable while events are pending; for a run loop to watch, never to close.
-  int descriptor() const noexcept { return fd_; }
+  int descriptor() const noexcept { return fd_.get(); }
 
  private:
-  explicit DirectoryEvents(int fd) noexcept : fd_(fd) {}
-  int fd_ = -1;
+  explicit DirectoryEvents(Descriptor fd) noexcept : fd_(std::move(fd)) {}
+  Descriptor fd_;
 };
 
 }  // namespace platform
