@@ -9,13 +9,38 @@ void writeDocument(std::string_view document, const std::filesystem::path& locat
   platform::writeFileAtomically(location, document, durability);
 }
 
-std::string readDocument(const std::filesystem::path& location) {
-  platform::RecordRead read = platform::readRecordFile(location, kRecordSizeLimit);
+namespace {
+
+std::string documentOf(platform::RecordRead read) {
   if (read.status != platform::RecordRead::Status::ok) {
     // A link, an oversized file and a FIFO, socket or device are not record files.
     throw failure(std::string(kInvalidRecordSentence));
   }
   return std::move(read.bytes);
+}
+
+}  // namespace
+
+std::string readDocument(const std::filesystem::path& location) {
+  return documentOf(platform::readRecordFile(location, kRecordSizeLimit));
+}
+
+void writeDocument(std::string_view document, platform::Directory& directory, std::string_view name,
+                   platform::Durability durability) {
+  directory.writeAtomically(name, document, durability);
+}
+
+std::string readDocument(const platform::Directory& directory, std::string_view name) {
+  return documentOf(directory.readRecord(name, kRecordSizeLimit));
+}
+
+platform::Directory stateDirectory(const std::filesystem::path& root, std::string_view name) {
+  return platform::Directory::prepare(root / name, 0700);
+}
+
+std::optional<platform::Directory> existingStateDirectory(const std::filesystem::path& root,
+                                                          std::string_view name) {
+  return platform::Directory::openIfPresent(root / name);
 }
 
 std::filesystem::path requests(const std::filesystem::path& root) {
@@ -32,9 +57,9 @@ std::string fileName(const Uuid& id) {
 
 void enqueue(const Request& request, const std::filesystem::path& root) {
   validate(request);
-  prepare(requests(root));
-  prepare(acknowledgements(root));
-  write(request, requests(root) / fileName(request.id));
+  platform::Directory queue = stateDirectory(root, names::kRequests);
+  stateDirectory(root, names::kAcknowledgements);
+  write(request, queue, fileName(request.id));
 }
 
 void refuse(const std::filesystem::path& root, const Uuid& id, std::string message) {
@@ -42,8 +67,8 @@ void refuse(const std::filesystem::path& root, const Uuid& id, std::string messa
   refusal.id = id;
   refusal.accepted = false;
   refusal.message = std::move(message);
-  prepare(acknowledgements(root));
-  write(refusal, acknowledgements(root) / fileName(id));
+  platform::Directory answers = stateDirectory(root, names::kAcknowledgements);
+  write(refusal, answers, fileName(id));
 }
 
 LifecycleLock LifecycleLock::acquire(const std::filesystem::path& root) {

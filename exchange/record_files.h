@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "exchange/records.h"
+#include "platform/core/directory.h"
 #include "platform/core/files.h"
 
 namespace FinderConversion {
@@ -55,6 +56,31 @@ std::optional<T> tryRead(const std::filesystem::path& location) noexcept {
   }
 }
 
+// The same three for a record file in a directory opened once (the queue directories): the
+// entry `name` of `directory`, never through a symbolic link at that name.
+void writeDocument(std::string_view document, platform::Directory& directory, std::string_view name,
+                   platform::Durability durability = platform::Durability::flushed);
+std::string readDocument(const platform::Directory& directory, std::string_view name);
+
+template <typename T>
+void write(const T& value, platform::Directory& directory, std::string_view name) {
+  writeDocument(encode(value), directory, name);
+}
+
+template <typename T>
+T read(const platform::Directory& directory, std::string_view name) {
+  return decode<T>(readDocument(directory, name));
+}
+
+template <typename T>
+std::optional<T> tryRead(const platform::Directory& directory, std::string_view name) noexcept {
+  try {
+    return read<T>(directory, name);
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
 // withLock runs `operation` under the lifecycle lock of `root`, held by a LifecycleLock (below)
 // for the operation's whole run and released on every way out. The operation's own failure
 // passes unchanged.
@@ -65,16 +91,27 @@ auto withLock(const std::filesystem::path& root, Operation&& operation)
 // requests / acknowledgements: the queue directories of a state root (nothing is created).
 std::filesystem::path requests(const std::filesystem::path& root);
 std::filesystem::path acknowledgements(const std::filesystem::path& root);
+// stateDirectory prepares the directory `name` directly in the state root `root` (the root and
+// its parents as prepare does, then `name` itself with mode 0700) and opens it without following
+// a symbolic link at `name`: a link there fails with the file system's error (ELOOP), so nothing
+// is ever written outside the state root through one. Throws prepare's or the opening error.
+platform::Directory stateDirectory(const std::filesystem::path& root, std::string_view name);
+// existingStateDirectory opens the directory `name` of `root` the same way without creating
+// anything: nullopt when it does not exist; a link there throws (ELOOP).
+std::optional<platform::Directory> existingStateDirectory(const std::filesystem::path& root,
+                                                          std::string_view name);
+
 // fileName: the upper-case text of `id` followed by ".json".
 std::string fileName(const Uuid& id);
 
-// enqueue validates `request`, prepares both queue directories and writes the request file.
+// enqueue validates `request`, prepares both queue directories (stateDirectory) and writes the
+// request file into "requests".
 void enqueue(const Request& request, const std::filesystem::path& root);
 
 // refuse answers the request `id` of `root` with a refusing acknowledgement: `id`, accepted
 // false, `message`, no jobs, not terminal, no states or outputs; written atomically as
-// fileName(id) in acknowledgements(root), which is prepared first. Throws prepare's or the
-// writing error.
+// fileName(id) in acknowledgements(root), which is prepared first (stateDirectory). Throws
+// prepare's, the opening or the writing error.
 void refuse(const std::filesystem::path& root, const Uuid& id, std::string message);
 
 // LifecycleLock is the held lifecycle lock of a state root, from acquire until the object goes:

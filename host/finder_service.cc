@@ -28,43 +28,59 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kPassWait{50};
 // A request whose answer could not be written is tried again after this.
 constexpr std::chrono::seconds kAnswerRetry{1};
+// A hidden temporary file this old belongs to a writer that was killed: no write takes this long.
+constexpr std::chrono::seconds kStaleTemporaryAge{60};
 
-bool isQueuedRequest(const fs::directory_entry& entry) {
-  std::string name = entry.path().filename().string();
-  std::error_code ignored;
-  return !name.starts_with('.') && name.ends_with(".json") && entry.is_regular_file(ignored);
+// removeStaleTemporaryFiles: what a killed host left half written (acknowledgements and the
+// arrival sign). Best effort: they cost only space, and the next host tries again.
+void removeStaleTemporaryFiles(const fs::path& root) {
+  namespace names = FinderConversion::names;
+  try {
+    platform::removeStaleTemporaryFiles(root, kStaleTemporaryAge, [](std::string_view target) {
+      return target == names::kPackagedInbox;
+    });
+    if (auto answers = FinderConversion::existingStateDirectory(root, names::kAcknowledgements)) {
+      answers->removeStaleTemporaryFiles(
+          kStaleTemporaryAge, [](std::string_view target) { return target.ends_with(".json"); });
+    }
+  } catch (const std::exception& error) {
+    logEvent(std::string("stale temporary files not removed: ") + error.what());
+  }
 }
 
-// queuedOldestFirst: the queued request files, oldest first, so requests are served in the
-// order they were made.
-std::vector<fs::path> queuedOldestFirst(const fs::path& root) {
-  std::vector<std::pair<fs::file_time_type, fs::path>> queued;
-  std::error_code error;
-  for (const fs::directory_entry& entry :
-       fs::directory_iterator(FinderConversion::requests(root), error)) {
-    std::error_code timeError;
-    fs::file_time_type time = entry.last_write_time(timeError);
-    if (isQueuedRequest(entry) && !timeError) queued.emplace_back(time, entry.path());
+bool isQueuedRequest(const platform::Directory::Entry& entry) {
+  return !entry.name.starts_with('.') && entry.name.ends_with(".json") &&
+         entry.kind == platform::ItemKind::regularFile;
+}
+
+// queuedOldestFirst: the names of the queued request files, oldest first, so requests are
+// served in the order they were made.
+std::vector<std::string> queuedOldestFirst(const platform::Directory& queue) {
+  std::vector<std::pair<fs::file_time_type, std::string>> queued;
+  for (const platform::Directory::Entry& entry : queue.entries()) {
+    if (isQueuedRequest(entry)) queued.emplace_back(entry.modified, entry.name);
   }
   std::sort(queued.begin(), queued.end());
-  std::vector<fs::path> paths;
-  for (auto& item : queued) paths.push_back(std::move(item.second));
-  return paths;
+  std::vector<std::string> names;
+  names.reserve(queued.size());
+  for (auto& item : queued) names.push_back(std::move(item.second));
+  return names;
 }
 
 // take renames a queued request to this process's hidden name, holding a lock on it for as
 // long as this host owns it (taken before the rename, so no other host ever sees the taken file
 // unlocked). A rename that fails means another host took it first. A file that cannot be
 // opened for the lock is taken without one: it cannot be read either, and is refused at once.
-std::optional<TakenRequest> take(const fs::path& request) {
-  const std::string name = request.filename().string();
-  std::optional<platform::LockFile> lock = platform::LockFile::openExisting(request);
+std::optional<TakenRequest> take(platform::Directory& queue, const std::string& name) {
+  std::optional<platform::LockFile> lock = queue.lockExisting(name);
   if (lock && !lock->tryLockExclusive()) return std::nullopt;  // another host is taking it
-  const fs::path taken = request.parent_path() / takenName(name);
-  std::error_code renameError;
-  fs::rename(request, taken, renameError);
-  if (renameError) return std::nullopt;
-  return TakenRequest{taken, name, std::move(lock)};
+  const std::string taken = takenName(name);
+  try {
+    if (!queue.renameWithoutReplacing(name, taken)) return std::nullopt;
+  } catch (const platform::Error&) {
+    return std::nullopt;
+  }
+  return TakenRequest{queue.path() / taken, name, std::move(lock)};
 }
 
 void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& arguments) {
@@ -81,6 +97,7 @@ class QueueServer {
       : root_(options.root), idleLimit_(options.idleSeconds), stallLimit_(options.stallSeconds) {}
 
   std::optional<FinderConversion::LifecycleLock> run() {
+    removeStaleTemporaryFiles(root_);
     try {
       for (AcceptedRequest& resumed : resumeAbandoned(root_)) {
         converting_.push_back(std::move(resumed));
@@ -127,13 +144,14 @@ class QueueServer {
   // whose answer could not be written goes back to the queue, and this host tries it again
   // only after a while; in the last look (`lastLook`) not at all, since it cannot answer it.
   bool answerWaiting(bool lastLook) {
+    std::optional<platform::Directory> queue = openQueue();
+    if (!queue) return false;
     bool answered = false;
-    for (const fs::path& request : queuedOldestFirst(root_)) {
-      const std::string name = request.filename().string();
+    for (const std::string& name : queuedOldestFirst(*queue)) {
       if (auto retry = retryAfter_.find(name); retry != retryAfter_.end()) {
         if (lastLook || Clock::now() < retry->second) continue;
       }
-      std::optional<TakenRequest> taken = take(request);
+      std::optional<TakenRequest> taken = take(*queue, name);
       if (!taken) continue;
       try {
         if (auto accepted = answerRequest(root_, *std::move(taken))) {
@@ -148,6 +166,21 @@ class QueueServer {
       }
     }
     return answered;
+  }
+
+  // openQueue: the queue directory, never through a link in its place; nullopt while there is
+  // none. A queue that cannot be opened is logged once, not on every pass.
+  std::optional<platform::Directory> openQueue() {
+    try {
+      std::optional<platform::Directory> queue =
+          FinderConversion::existingStateDirectory(root_, FinderConversion::names::kRequests);
+      queueFault_.clear();
+      return queue;
+    } catch (const std::exception& error) {
+      if (queueFault_ != error.what()) logEvent(std::string("queue not served: ") + error.what());
+      queueFault_ = error.what();
+      return std::nullopt;
+    }
   }
 
   // advanceConversions moves the oldest accepted request on, so that requests are converted
@@ -188,6 +221,7 @@ class QueueServer {
   std::deque<AcceptedRequest> converting_;
   std::map<std::string, Clock::time_point> retryAfter_;
   std::optional<platform::DirectoryEvents> arrivals_;
+  std::string queueFault_;  // the last reason the queue could not be opened, logged once
 };
 
 }  // namespace

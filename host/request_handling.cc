@@ -28,17 +28,50 @@ std::string labelOf(std::string_view queueName) {
   return "request " + platform::validUtf8(fs::path(queueName).stem().string());
 }
 
+// The queue and answer directories are opened for each step without following a link in their
+// place, and every file is reached by name inside them: nothing is read or written outside the
+// state root through a planted link.
+platform::Directory answersOf(const fs::path& root) {
+  return FinderConversion::stateDirectory(root, FinderConversion::names::kAcknowledgements);
+}
+
+// queueOf: the queue directory holding a taken file.
+platform::Directory queueOf(const TakenRequest& taken) {
+  return platform::Directory::open(taken.location.parent_path());
+}
+
+std::string nameOf(const fs::path& location) {
+  return location.filename().string();
+}
+
 void writeAnswer(const fs::path& root, std::string_view queueName, const Acknowledgement& ack) {
-  fs::path directory = FinderConversion::acknowledgements(root);
-  FinderConversion::prepare(directory);
-  FinderConversion::write(ack, directory / queueName);
+  platform::Directory answers = answersOf(root);
+  FinderConversion::write(ack, answers, queueName);
+}
+
+std::optional<Acknowledgement> answerOf(const fs::path& root, std::string_view queueName) {
+  try {
+    std::optional<platform::Directory> answers =
+        FinderConversion::existingStateDirectory(root, FinderConversion::names::kAcknowledgements);
+    if (!answers) return std::nullopt;
+    return FinderConversion::tryRead<Acknowledgement>(*answers, queueName);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+std::optional<Request> requestOf(const TakenRequest& taken) {
+  try {
+    return FinderConversion::tryRead<Request>(queueOf(taken), nameOf(taken.location));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 // putBack returns a taken request to the queue under its own name, for a later answer.
 void putBack(const TakenRequest& taken) {
-  const fs::path queued = taken.location.parent_path() / taken.queueName;
   try {
-    if (platform::renameWithoutReplacing(taken.location, queued)) return;
+    if (queueOf(taken).renameWithoutReplacing(nameOf(taken.location), taken.queueName)) return;
     logEvent(labelOf(taken.queueName) + ": not put back, the queue holds that name again");
   } catch (const std::exception& error) {
     logEvent(labelOf(taken.queueName) + ": not put back: " + error.what());
@@ -46,8 +79,11 @@ void putBack(const TakenRequest& taken) {
 }
 
 void discard(const TakenRequest& taken) {
-  std::error_code ignored;
-  fs::remove(taken.location, ignored);
+  try {
+    queueOf(taken).remove(nameOf(taken.location));
+  } catch (const std::exception& error) {
+    logEvent(labelOf(taken.queueName) + ": not removed from the queue: " + error.what());
+  }
 }
 
 bool isReadableFile(const fs::path& path) {
@@ -147,18 +183,18 @@ std::optional<std::string> queueNameOfTaken(const std::string& name) {
   return queueName;
 }
 
-std::vector<TakenFile> takenFiles(const fs::path& queue) {
+std::vector<TakenFile> takenFiles(const platform::Directory& queue) {
   std::vector<TakenFile> found;
-  std::error_code error;
-  for (const fs::directory_entry& entry : fs::directory_iterator(queue, error)) {
-    if (auto queueName = queueNameOfTaken(entry.path().filename().string())) {
-      found.push_back({entry.path(), *std::move(queueName)});
+  for (const platform::Directory::Entry& entry : queue.entries()) {
+    if (entry.kind != platform::ItemKind::regularFile) continue;
+    if (auto queueName = queueNameOfTaken(entry.name)) {
+      found.push_back({queue.path() / entry.name, *std::move(queueName)});
     }
   }
   return found;
 }
 
-bool isTaken(const fs::path& queue, std::string_view queueName) {
+bool isTaken(const platform::Directory& queue, std::string_view queueName) {
   for (const TakenFile& file : takenFiles(queue)) {
     if (file.queueName == queueName) return true;
   }
@@ -167,25 +203,24 @@ bool isTaken(const fs::path& queue, std::string_view queueName) {
 
 // adopt takes over an abandoned taken file under this process's name; nullopt when its host
 // still holds it, or another host adopted it first.
-std::optional<TakenRequest> adopt(const TakenFile& file) {
-  std::optional<platform::LockFile> lock = platform::LockFile::openExisting(file.location);
+std::optional<TakenRequest> adopt(platform::Directory& queue, const TakenFile& file) {
+  std::optional<platform::LockFile> lock = queue.lockExisting(nameOf(file.location));
   if (!lock || !lock->tryLockExclusive()) return std::nullopt;
-  const fs::path mine = file.location.parent_path() / takenName(file.queueName);
-  if (mine != file.location) {
+  const std::string mine = takenName(file.queueName);
+  if (mine != nameOf(file.location)) {
     try {
-      if (!platform::renameWithoutReplacing(file.location, mine)) return std::nullopt;
+      if (!queue.renameWithoutReplacing(nameOf(file.location), mine)) return std::nullopt;
     } catch (const platform::Error&) {
       return std::nullopt;  // adopted by another host, which renamed it first
     }
   }
-  return TakenRequest{mine, file.queueName, std::move(lock)};
+  return TakenRequest{queue.path() / mine, file.queueName, std::move(lock)};
 }
 
 // resume: the accepted request of an adopted file, or nullopt once it has been settled.
 std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) {
   const std::string label = labelOf(taken.queueName);
-  std::optional<Acknowledgement> ack = FinderConversion::tryRead<Acknowledgement>(
-      FinderConversion::acknowledgements(root) / taken.queueName);
+  std::optional<Acknowledgement> ack = answerOf(root, taken.queueName);
   if (!ack) {
     putBack(taken);
     logEvent(label + ": its host is gone before answering; back in the queue");
@@ -195,7 +230,7 @@ std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) 
     discard(taken);
     return std::nullopt;
   }
-  std::optional<Request> request = FinderConversion::tryRead<Request>(taken.location);
+  std::optional<Request> request = requestOf(taken);
   if (!request || !outputFormat(request->format) || request->inputs.size() != ack->jobs.size()) {
     failRemaining(root, taken.queueName, *ack);
     discard(taken);
@@ -226,16 +261,20 @@ std::string unreadableInputSentence(const fs::path& input) {
 
 std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest taken) {
   // Held under this process's own name and lock, whoever took it.
-  if (!taken.ownership) taken.ownership = platform::LockFile::openExisting(taken.location);
-  if (taken.ownership && !taken.ownership->tryLockExclusive()) taken.ownership.reset();
-  const fs::path mine = FinderConversion::requests(root) / takenName(taken.queueName);
-  std::error_code renameError;
-  if (taken.location != mine && !fs::exists(mine, renameError)) {
-    fs::rename(taken.location, mine, renameError);
-    if (!renameError) taken.location = mine;
+  try {
+    platform::Directory queue = queueOf(taken);
+    if (!taken.ownership) taken.ownership = queue.lockExisting(nameOf(taken.location));
+    if (taken.ownership && !taken.ownership->tryLockExclusive()) taken.ownership.reset();
+    const std::string mine = takenName(taken.queueName);
+    if (nameOf(taken.location) != mine &&
+        queue.renameWithoutReplacing(nameOf(taken.location), mine)) {
+      taken.location = queue.path() / mine;
+    }
+  } catch (const std::exception& error) {
+    logEvent(labelOf(taken.queueName) + ": not held under this host's name: " + error.what());
   }
   try {
-    std::optional<Request> request = FinderConversion::tryRead<Request>(taken.location);
+    std::optional<Request> request = requestOf(taken);
     if (!request) {
       std::string stem = fs::path(taken.queueName).stem().string();
       if (std::optional<platform::Uuid> id = platform::Uuid::parse(stem)) {
@@ -330,25 +369,29 @@ bool convertNext(AcceptedRequest& accepted, std::chrono::duration<double> stallL
 }
 
 std::vector<AcceptedRequest> resumeAbandoned(const fs::path& root) {
-  const fs::path queue = FinderConversion::requests(root);
+  namespace names = FinderConversion::names;
+  std::optional<platform::Directory> queue =
+      FinderConversion::existingStateDirectory(root, names::kRequests);
+  std::optional<platform::Directory> answers =
+      FinderConversion::existingStateDirectory(root, names::kAcknowledgements);
+  if (!queue) return {};
   std::vector<AcceptedRequest> resumed;
-  for (const TakenFile& file : takenFiles(queue)) {
-    std::optional<TakenRequest> taken = adopt(file);
+  for (const TakenFile& file : takenFiles(*queue)) {
+    std::optional<TakenRequest> taken = adopt(*queue, file);
     if (!taken) continue;
     if (auto accepted = resume(root, *std::move(taken))) resumed.push_back(*std::move(accepted));
   }
+  if (!answers) return resumed;
   // Acknowledgements left unfinished with no request to finish them from.
-  std::error_code error;
-  const fs::path answers = FinderConversion::acknowledgements(root);
-  for (const fs::directory_entry& entry : fs::directory_iterator(answers, error)) {
-    const std::string name = entry.path().filename().string();
+  for (const platform::Directory::Entry& entry : answers->entries()) {
+    const std::string& name = entry.name;
     if (name.starts_with('.') || !name.ends_with(".json")) continue;
     auto unfinished = [&]() -> std::optional<Acknowledgement> {
-      auto ack = FinderConversion::tryRead<Acknowledgement>(entry.path());
+      auto ack = FinderConversion::tryRead<Acknowledgement>(*answers, name);
       if (ack && ack->accepted && !ack->terminal) return ack;
       return std::nullopt;
     };
-    if (!unfinished() || isTaken(queue, name)) continue;
+    if (!unfinished() || isTaken(*queue, name)) continue;
     // A live host writes the terminal answer before it lets its taken file go: read again.
     if (std::optional<Acknowledgement> ack = unfinished()) failRemaining(root, name, *ack);
   }

@@ -6,7 +6,6 @@
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
 #include "exchange/records.h"
-#include "platform/core/file_operations.h"
 
 namespace provider {
 namespace {
@@ -29,20 +28,18 @@ std::optional<std::string> launchError(const Launch& launch,
 // failure is dropped: the host may already have taken the request, and the waiting call only
 // needs the acknowledgement.
 void refuse(const Launch& launch, const std::string& reason) {
-  std::string name = FinderConversion::fileName(launch.requestID);
-  std::filesystem::path rejected = launch.root / FinderConversion::names::kRejected;
+  namespace names = FinderConversion::names;
+  const std::string name = FinderConversion::fileName(launch.requestID);
   try {
     FinderConversion::refuse(launch.root, launch.requestID,
                              std::string(kCouldNotLaunchPrefix) + reason);
   } catch (const std::exception&) {
   }
   try {
-    FinderConversion::prepare(rejected);
-  } catch (const std::exception&) {
-  }
-  try {
-    platform::moveItemWithoutReplacing(FinderConversion::requests(launch.root) / name,
-                                       rejected / name);
+    std::optional<platform::Directory> queue =
+        FinderConversion::existingStateDirectory(launch.root, names::kRequests);
+    platform::Directory rejected = FinderConversion::stateDirectory(launch.root, names::kRejected);
+    if (queue) queue->moveWithoutReplacing(name, rejected, name);
   } catch (const std::exception&) {
   }
 }

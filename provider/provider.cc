@@ -46,9 +46,10 @@ void removeStaleTemporaryFiles(const std::filesystem::path& root) {
     platform::removeStaleTemporaryFiles(root, kStaleTemporaryAge, [](std::string_view target) {
       return target == names::kProviderState || target == names::kProviderError;
     });
-    platform::removeStaleTemporaryFiles(
-        FinderConversion::requests(root), kStaleTemporaryAge,
-        [](std::string_view target) { return target.ends_with(".json"); });
+    if (auto queue = FinderConversion::existingStateDirectory(root, names::kRequests)) {
+      queue->removeStaleTemporaryFiles(
+          kStaleTemporaryAge, [](std::string_view target) { return target.ends_with(".json"); });
+    }
   } catch (const std::exception&) {
     // Stale files cost only space; they are tried again at the next start.
   }

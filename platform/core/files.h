@@ -37,12 +37,13 @@ struct RecordRead {
   std::string bytes;  // the whole file when status is ok
 };
 
-// readRecordFile opens `path` without following a symbolic link at its last component and
-// without blocking (a FIFO or device never hangs the reader), tests the size on the open
-// descriptor and reads at most `limit` bytes. A link answers symbolicLink; a file of more than
-// `limit` bytes answers tooLarge without reading it (and so does one that grows past `limit`
-// while it is read); a FIFO, socket or device answers notRegularFile. Other failures throw (a
-// missing file: ENOENT with the path; a directory: EISDIR).
+// readRecordFile reads the record file at `path`. Its kind and size are tested on the entry
+// itself first, without following a symbolic link there: a link answers symbolicLink, a FIFO,
+// socket or device notRegularFile and a file of more than `limit` bytes tooLarge, none of them
+// opened (so an oversized record is refused as such even when it could not be read). The file
+// is then opened without following a link or blocking, tested again (it may have been replaced
+// meanwhile) and read, at most `limit` bytes (a file that grows past `limit` while it is read is
+// tooLarge). Other failures throw (a missing file: ENOENT with the path; a directory: EISDIR).
 RecordRead readRecordFile(const std::filesystem::path& path, std::uintmax_t limit);
 
 // removeStaleTemporaryFiles removes, directly in `directory`, the hidden temporary files that
@@ -78,6 +79,8 @@ void createDirectories(const std::filesystem::path& path, unsigned mode);
 // LockFile is an open lock file: opened read-write, created with mode 0600 when missing,
 // never through a symbolic link at its last component, close-on-exec, never truncated.
 // The descriptor is closed (and so any lock released) when the object goes.
+class Directory;
+
 class LockFile {
  public:
   // open returns nullopt when the file cannot be opened (a link, a directory, no permission).
@@ -102,6 +105,7 @@ class LockFile {
   int descriptor() const noexcept { return fd_; }
 
  private:
+  friend class Directory;  // opens lock files relative to itself
   explicit LockFile(int fd) : fd_(fd) {}
   int fd_ = -1;
 };

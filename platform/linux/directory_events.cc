@@ -12,9 +12,10 @@ namespace platform {
 std::optional<DirectoryEvents> DirectoryEvents::open(const std::filesystem::path& directory) {
   Descriptor fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!fd.valid()) return std::nullopt;
-  // IN_ONLYDIR: a path that is not a directory is refused rather than watched as a file.
-  if (::inotify_add_watch(fd.get(), directory.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR) <
-      0) {
+  // IN_ONLYDIR: a path that is not a directory is refused rather than watched as a file;
+  // IN_DONT_FOLLOW: a link in place of the directory is not the directory.
+  if (::inotify_add_watch(fd.get(), directory.c_str(),
+                          IN_MOVED_TO | IN_CLOSE_WRITE | IN_ONLYDIR | IN_DONT_FOLLOW) < 0) {
     return std::nullopt;
   }
   return DirectoryEvents(std::move(fd));

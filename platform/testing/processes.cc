@@ -1,7 +1,11 @@
 #include "platform/testing/processes.h"
 
+#include <sched.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <string>
 
@@ -17,6 +21,26 @@ bool processAlive(int pid) {
 
 void sendSignal(int pid, int signal) {
   ::kill(pid, signal);
+}
+
+int runUnprivileged(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child < 0) return kCannotDropPrivileges;
+  if (child == 0) {
+    if (::geteuid() == 0 && ::unshare(CLONE_NEWUSER) != 0) ::_exit(kCannotDropPrivileges);
+    int status = kCannotDropPrivileges;
+    try {
+      status = body();
+    } catch (...) {
+      status = 255;
+    }
+    ::_exit(status);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return 255;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 
 BlockedSignal::BlockedSignal(int signal) : signal_(signal) {

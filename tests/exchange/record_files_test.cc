@@ -167,6 +167,24 @@ TEST(EnqueueTest, QueueDirectoryInTheWayFailsWithTheFileSystemError) {
   EXPECT_ERRNO(enqueue(validRequest(), dir.path()), EEXIST);
 }
 
+// A link in place of a queue directory would take the request or the answer outside the state
+// root: it is refused with the file system's error and nothing is written where it leads.
+TEST(EnqueueTest, ALinkInPlaceOfAQueueDirectoryIsNeverFollowed) {
+  for (const std::string_view linked : {names::kRequests, names::kAcknowledgements}) {
+    SCOPED_TRACE(linked);
+    TempDirectory dir;
+    const std::filesystem::path root = dir / "state";
+    std::filesystem::create_directories(root);
+    std::filesystem::create_directories(dir / "elsewhere");
+    std::filesystem::create_directory_symlink(dir / "elsewhere", root / linked);
+    EXPECT_ERRNO(enqueue(validRequest(), root), ELOOP);
+    if (linked == names::kAcknowledgements) {
+      EXPECT_ERRNO(refuse(root, Uuid::random(), "No place."), ELOOP);
+    }
+    EXPECT_TRUE(names(dir / "elsewhere").empty());
+  }
+}
+
 TEST(RefuseTest, WritesTheRefusalNamedAfterTheIdAndPreparesTheDirectory) {
   TempDirectory dir;
   const std::filesystem::path root = dir / "state";

@@ -143,6 +143,7 @@ class HostServiceTest : public ::testing::Test {
   fs::path music_ = directory_ / "Music";
   fs::path bin_ = directory_ / "bin";
   fs::path calls_ = directory_ / "calls";
+  fs::path elsewhere_ = directory_ / "elsewhere";  // where a planted link leads
 };
 
 // 1. Every request is answered, or stays in the queue when its answer cannot be written; none
@@ -179,7 +180,14 @@ TEST_F(HostServiceTest, AnAnswerIsOnDiskBeforeTheRequestLeavesTheQueue) {
        ""},
       {"the answer's name is a folder", [&] { return wav("a.wav"); },
        [&](const platform::Uuid& id) { fs::create_directories(answerFile(id)); }, ""},
+      {"acknowledgements is a link out of the state root", [&] { return wav("a.wav"); },
+       [&](const platform::Uuid&) {
+         fs::remove_all(FinderConversion::acknowledgements(root_));
+         fs::create_directory_symlink(elsewhere_, FinderConversion::acknowledgements(root_));
+       },
+       ""},
   };
+  fs::create_directories(elsewhere_);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(root_);
@@ -207,7 +215,20 @@ TEST_F(HostServiceTest, AnAnswerIsOnDiskBeforeTheRequestLeavesTheQueue) {
                 std::string::npos)
           << log;
     }
+    EXPECT_TRUE(fs::is_empty(elsewhere_));
   }
+}
+
+// A queue that is a link leads out of the state root: the host takes nothing from there.
+TEST_F(HostServiceTest, ALinkInPlaceOfTheQueueIsNeverServed) {
+  const Request request = queue({wav("a.wav")});
+  fs::rename(FinderConversion::requests(root_), elsewhere_);
+  fs::create_directory_symlink(elsewhere_, FinderConversion::requests(root_));
+  const std::string log = serve();
+  EXPECT_EQ(test_support::names(elsewhere_),
+            std::set<std::string>{FinderConversion::fileName(request.id)});
+  EXPECT_FALSE(answerTo(request.id));
+  EXPECT_NE(log.find("requests: Too many levels of symbolic links"), std::string::npos) << log;
 }
 
 TEST_F(HostServiceTest, AnOutputKeepsTheExactBytesOfAName) {
@@ -324,6 +345,39 @@ TEST_F(HostServiceTest, AFinishedOutputNeverReplacesAFileThatAppearedMeanwhile) 
 }
 
 // 3. Work left by a host that is gone is finished or failed explicitly by the next one.
+// A host killed between writing a temporary file and renaming it leaves a hidden file for good;
+// the next host removes its own once they are a minute old. Younger ones may belong to a writer
+// at work, and the provider's are the provider's.
+TEST_F(HostServiceTest, AStartingHostRemovesItsOwnStaleTemporaryFiles) {
+  const std::string answer = ".0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9.json.tmp-";
+  const struct {
+    const char* name;
+    fs::path file;
+    bool old;
+    bool removed;
+  } cases[] = {
+      {"an old acknowledgement", FinderConversion::acknowledgements(root_) / (answer + "Ab12Cd"),
+       true, true},
+      {"an old arrival sign", root_ / ".packaged-inbox.json.tmp-Ab12Cd", true, true},
+      {"a young acknowledgement", FinderConversion::acknowledgements(root_) / (answer + "Ef34Gh"),
+       false, false},
+      {"the provider's request", FinderConversion::requests(root_) / (answer + "Ab12Cd"), true,
+       false},
+  };
+  for (const auto& c : cases) {
+    fs::create_directories(c.file.parent_path());
+    writeText(c.file, "partial");
+    if (c.old) {
+      fs::last_write_time(c.file, fs::file_time_type::clock::now() - std::chrono::minutes(2));
+    }
+  }
+  serve();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(fs::exists(c.file), !c.removed);
+  }
+}
+
 TEST_F(HostServiceTest, TheNextHostSettlesWhatAGoneHostLeft) {
   struct Left {
     bool requestFile = true;                         // the dead host's taken request file

@@ -126,6 +126,48 @@ TEST_F(Outcome, FailedLaunchIsAnsweredByTheProviderAndRejected) {
   }
 }
 
+// Links planted in place of the state root's folders lead outside it: the provider neither
+// writes nor reads through them.
+TEST_F(Outcome, NoFolderOfTheStateRootIsReachedThroughALink) {
+  const fs::path elsewhere = sandbox.directory() / "elsewhere";
+  fs::create_directories(elsewhere);
+  auto plantLink = [&](std::string_view name) {
+    fs::remove_all(sandbox.root() / name);
+    fs::create_directory_symlink(elsewhere, sandbox.root() / name);
+  };
+  auto provider = makeProvider();
+
+  // In place of the queue: the request is refused with the file system's error.
+  plantLink(FinderConversion::names::kRequests);
+  const std::optional<std::string> refused = convert(*provider, {sandbox.audio("a.wav")});
+  ASSERT_TRUE(refused);
+  EXPECT_NE(refused->find("requests: Too many levels of symbolic links"), std::string::npos)
+      << *refused;
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+  fs::remove(sandbox.root() / FinderConversion::names::kRequests);
+
+  // In place of "rejected" after a failed launch: the request stays in the queue.
+  plantLink(FinderConversion::names::kRejected);
+  desktop.scriptLaunch(
+      LaunchOutcome::failure(platform::Error("Tonebrook.Launch", 2, "gone"), Seconds(0.3)));
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), couldNotLaunch + "gone");
+  EXPECT_EQ(sandbox.queued().size(), 1u);
+  EXPECT_TRUE(fs::is_empty(elsewhere));
+
+  // In place of the answers during the wait, leading to an accepting answer: not taken.
+  desktop.scriptLaunch(LaunchOutcome::never());
+  after(desktop, Seconds(0.5), [&] {
+    const FinderConversion::Request request = sandbox.onlyQueuedRequest();
+    Acknowledgement forged;
+    forged.id = request.id;
+    forged.accepted = true;
+    FinderConversion::write(forged, elsewhere / FinderConversion::fileName(request.id));
+    plantLink(FinderConversion::names::kAcknowledgements);
+  });
+  fs::remove_all(sandbox.root() / FinderConversion::names::kRequests);
+  EXPECT_EQ(convert(*provider, {sandbox.audio("b.wav")}), provider::kUnconfirmedSentence);
+}
+
 TEST_F(Outcome, SilenceUntilTheDeadlineThenALateHandlerStillRejects) {
   auto provider = makeProvider();
   desktop.scriptLaunch(

@@ -5,10 +5,13 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <string>
 
+#include "platform/core/directory.h"
 #include "platform/core/error.h"
 #include "platform/core/file_operations.h"
+#include "platform/testing/processes.h"
 #include "support/test_support.h"
 
 namespace test_support {
@@ -54,6 +57,88 @@ TEST(RecordFileReadTest, OutcomeByKindAndSize) {
   EXPECT_EQ(platform::readRecordFile("/dev/zero", 100).status, RecordRead::Status::notRegularFile);
   EXPECT_ERRNO(platform::readRecordFile(dir / "directory", 100), EISDIR);
   EXPECT_ERRNO(platform::readRecordFile(dir / "missing", 100), ENOENT);
+}
+
+// The link and the size are facts of the entry, tested before it is opened: an oversized record
+// is refused as such even when this process could not read it.
+TEST(RecordFileReadTest, SizeIsTestedBeforeTheFileIsOpened) {
+  TempDirectory dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+  writeText(dir / "large", std::string(101, 'x'));
+  writeText(dir / "small", "{}");
+  for (const char* name : {"large", "small"}) {
+    std::filesystem::permissions(dir / name, std::filesystem::perms::none);
+  }
+  const int status = platform::testing::runUnprivileged([&] {
+    if (platform::readRecordFile(dir / "large", 100).status != RecordRead::Status::tooLarge) {
+      return 1;
+    }
+    try {
+      (void)platform::readRecordFile(dir / "small", 100);
+      return 2;
+    } catch (const platform::Error& error) {
+      return error.code() == EACCES ? 0 : 3;
+    }
+  });
+  if (status == platform::testing::kCannotDropPrivileges) GTEST_SKIP() << "cannot drop privileges";
+  EXPECT_EQ(status, 0) << "1: the size was not tested first; 2, 3: an unreadable file was read";
+}
+
+// A directory opened once is worked in by name, and no link is followed: not one in place of
+// the directory, not one at an entry's name, not a name that leads out.
+TEST(DirectoryTest, NothingIsReadOrWrittenThroughALink) {
+  TempDirectory dir;
+  std::filesystem::create_directories(dir / "elsewhere");
+  writeText(dir / "elsewhere" / "record.json", "outside");
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "linked");
+  EXPECT_ERRNO(platform::Directory::open(dir / "linked"), ELOOP);
+  EXPECT_ERRNO(platform::Directory::prepare(dir / "linked", 0700), ELOOP);
+  EXPECT_ERRNO(platform::Directory::openIfPresent(dir / "linked"), ELOOP);
+  EXPECT_FALSE(platform::Directory::openIfPresent(dir / "missing"));
+  EXPECT_TRUE(platform::Directory::open(dir / "linked", platform::Directory::Link::follow)
+                  .readRecord("record.json", 100)
+                  .status == RecordRead::Status::ok);
+
+  platform::Directory queue = platform::Directory::prepare(dir / "state" / "queue", 0700);
+  EXPECT_EQ(permissions(dir / "state" / "queue"), std::filesystem::perms::owner_all);
+  std::filesystem::create_symlink(dir / "elsewhere" / "record.json", dir / "state/queue/a.json");
+  EXPECT_EQ(queue.readRecord("a.json", 100).status, RecordRead::Status::symbolicLink);
+  EXPECT_FALSE(queue.lockExisting("a.json"));
+  queue.writeAtomically("a.json", "inside");  // replaces the link itself
+  EXPECT_EQ(readText(dir / "state/queue/a.json"), "inside");
+  EXPECT_EQ(readText(dir / "elsewhere" / "record.json"), "outside");
+  for (const char* name : {"../escape.json", "..", ".", "", "a/b"}) {
+    SCOPED_TRACE(name);
+    EXPECT_ERRNO(queue.writeAtomically(name, "x"), EINVAL);
+    EXPECT_ERRNO((void)queue.readRecord(name, 100), EINVAL);
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "state" / "escape.json"));
+}
+
+TEST(DirectoryTest, MovesListsAndRemovesByName) {
+  TempDirectory dir;
+  platform::Directory queue = platform::Directory::prepare(dir / "queue", 0700);
+  platform::Directory other = platform::Directory::prepare(dir / "other", 0700);
+  queue.writeAtomically("a.json", "a");
+  queue.writeAtomically("b.json", "b");
+  std::filesystem::create_directory(dir / "queue" / "folder");
+  std::filesystem::create_symlink("a.json", dir / "queue" / "link");
+
+  std::map<std::string, ItemKind> kinds;
+  for (const platform::Directory::Entry& entry : queue.entries()) kinds[entry.name] = entry.kind;
+  EXPECT_EQ(kinds, (std::map<std::string, ItemKind>{{"a.json", ItemKind::regularFile},
+                                                    {"b.json", ItemKind::regularFile},
+                                                    {"folder", ItemKind::directory},
+                                                    {"link", ItemKind::symbolicLink}}));
+  EXPECT_FALSE(queue.renameWithoutReplacing("a.json", "b.json"));
+  EXPECT_TRUE(queue.renameWithoutReplacing("a.json", "c.json"));
+  queue.moveWithoutReplacing("c.json", other, "c.json");
+  EXPECT_ERRNO(queue.moveWithoutReplacing("b.json", other, "c.json"), EEXIST);
+  EXPECT_EQ(readText(dir / "other" / "c.json"), "a");
+  EXPECT_TRUE(queue.remove("b.json"));
+  EXPECT_FALSE(queue.remove("b.json"));
+  EXPECT_EQ(names(dir / "queue"), (std::set<std::string>{"folder", "link"}));
 }
 
 TEST(ItemKindTest, DoesNotFollowAFinalLink) {
