@@ -16,6 +16,17 @@ if(TONEBROOK_SANITIZE)
   target_link_options(project_sanitizers INTERFACE -fsanitize=address,undefined)
 endif()
 
+# The thread sanitizer cannot share a build with the address sanitizer: its own configuration,
+# for the tests that run more than one thread (label "threads").
+option(TONEBROOK_THREAD_SANITIZE "Build with ThreadSanitizer" OFF)
+if(TONEBROOK_THREAD_SANITIZE)
+  if(TONEBROOK_SANITIZE)
+    message(FATAL_ERROR "TONEBROOK_SANITIZE and TONEBROOK_THREAD_SANITIZE exclude each other")
+  endif()
+  target_compile_options(project_sanitizers INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(project_sanitizers INTERFACE -fsanitize=thread)
+endif()
+
 add_library(project_options INTERFACE)
 target_compile_features(project_options INTERFACE cxx_std_20)
 target_link_libraries(project_options INTERFACE project_warnings project_sanitizers)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -201,8 +202,9 @@ TEST_F(RealLaunch, ExecutableLinkedIntoAnotherCopyIsADifferentCopy) {
 }
 
 TEST_F(RealLaunch, RunningBoundCopyServesWithoutASecondLaunch) {
+  // Written by the completion on its own thread: published through the atomic flag.
   std::optional<platform::Error> startError;
-  bool started = false;
+  std::atomic<bool> started = false;
   desktop.openApplication(
       sandbox.host(),
       {false, true, {"--finder-service", "--verify-finder-inbox", sandbox.root().string()}},
