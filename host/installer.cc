@@ -7,7 +7,9 @@
 #include "exchange/record_files.h"
 #include "host/addon_entries.h"
 #include "lifetime/finder_provider_lifetime.h"
+#include "platform/core/directory.h"
 #include "platform/core/exchange_paths.h"
+#include "platform/core/files.h"
 #include "platform/core/uuid.h"
 #include "platform/desktop/bundle.h"
 #include "platform/linux/bookmark.h"
@@ -74,7 +76,10 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   const fs::path installed = servicesRoot / FinderConversion::serviceName;
   const FinderConversion::Inventory files = FinderConversion::inventory(installation.package);
 
-  FinderConversion::prepare(servicesRoot);
+  // The Services folder is reached from the home directory without following a link: one
+  // planted there would put the provider the bus starts wherever it leads.
+  platform::Directory::prepareBelow(
+      platform::homeDirectory(), servicesRoot.lexically_relative(platform::homeDirectory()), 0700);
   Staging staging(servicesRoot);
   fs::copy(installation.package, staging.path(), fs::copy_options::recursive);
   if (FinderConversion::inventory(staging.path()) != files) {

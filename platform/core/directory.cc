@@ -159,15 +159,50 @@ Directory Directory::prepare(const std::filesystem::path& path, unsigned mode) {
   return open(path, Link::refuse);
 }
 
+Directory Directory::prepareBelow(const std::filesystem::path& base,
+                                  const std::filesystem::path& relative, unsigned mode) {
+  Directory current = open(base, Link::follow);
+  for (const std::filesystem::path& component : relative) {
+    const std::string name = component.native();
+    if (name.empty() || name == ".") continue;
+    checkName(name, current.path_);
+    std::filesystem::path path = current.path_ / name;
+    if (::mkdirat(current.fd_.get(), name.c_str(), static_cast<mode_t>(mode)) == 0) {
+      // mkdirat applies the umask; the mode asked for is meant exactly.
+      if (::fchmodat(current.fd_.get(), name.c_str(), static_cast<mode_t>(mode), 0) != 0) {
+        throw errnoError(errno, path.native());
+      }
+    } else if (errno != EEXIST) {
+      throw errnoError(errno, path.native());
+    }
+    Descriptor next(
+        ::openat(current.fd_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!next.valid()) {
+      struct stat facts {};
+      const bool link =
+          errno == ENOTDIR &&
+          ::fstatat(current.fd_.get(), name.c_str(), &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(facts.st_mode);
+      throw errnoError(link ? ELOOP : errno, path.native());
+    }
+    current = Directory(std::move(next), std::move(path));
+  }
+  return current;
+}
+
 std::string Directory::pathOf(std::string_view name) const {
   return (path_ / std::string(name)).native();
 }
 
 void Directory::writeAtomically(std::string_view name, std::string_view bytes,
-                                Durability durability) {
+                                Durability durability, unsigned mode) {
   checkName(name, path_);
   const std::string target = pathOf(name);
   TemporaryEntry temporary(fd_.get(), name, target);
+  // On the descriptor, before the rename: the entry never has another mode under its name.
+  if (mode != 0600 && ::fchmod(temporary.descriptor(), static_cast<mode_t>(mode)) != 0) {
+    throw errnoError(errno, target);
+  }
   writeAll(temporary.descriptor(), bytes, target);
   if (durability == Durability::flushed && ::fsync(temporary.descriptor()) != 0) {
     throw errnoError(errno, target);

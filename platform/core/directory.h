@@ -35,15 +35,21 @@ class Directory {
   // does (links among the parents are followed: they are the caller's), and opens it without
   // following a link at its own name (ELOOP).
   static Directory prepare(const std::filesystem::path& path, unsigned mode);
+  // prepareBelow opens `base` (following links: it is the caller's, like a home directory), then
+  // each component of `relative` in turn, creating the missing ones with exactly `mode`, and
+  // never follows a link at any of them (ELOOP naming it): what is written below `base` then
+  // stays in folders that really lie there. `relative` must not hold "..".
+  static Directory prepareBelow(const std::filesystem::path& base,
+                                const std::filesystem::path& relative, unsigned mode);
 
   const std::filesystem::path& path() const noexcept { return path_; }
 
   // writeAtomically replaces the entry `name` with `bytes`, like writeFileAtomically: a hidden
   // temporary entry (".<name>.tmp-XXXXXX", mode 0600) is written, optionally flushed, and
-  // renamed over `name`; a link at `name` is replaced, not followed. On failure the temporary
-  // entry is removed and the old one is intact.
+  // renamed over `name` with `mode`; a link at `name` is replaced, not followed. On failure the
+  // temporary entry is removed and the old one is intact.
   void writeAtomically(std::string_view name, std::string_view bytes,
-                       Durability durability = Durability::flushed);
+                       Durability durability = Durability::flushed, unsigned mode = 0600);
   // readRecord is readRecordFile for the entry `name`.
   RecordRead readRecord(std::string_view name, std::uintmax_t limit) const;
   // lockExisting opens the existing regular file `name` for locking (LockFile::openExisting).

@@ -172,6 +172,31 @@ TEST_F(Installer, ReceiptThatCannotBeWrittenPutsTheOldPackageBack) {
   }
 }
 
+// A folder below the home directory that is a link leads wherever someone pointed it: the
+// installer refuses to write through it and changes nothing there.
+TEST_F(Installer, RefusesToWriteThroughALinkItDidNotMake) {
+  const fs::path elsewhere = directory() / "elsewhere";
+  const struct {
+    const char* name;
+    fs::path linked;
+  } cases[] = {
+      {"the Services folder", home() / "Library/Services"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home());
+    fs::create_directories(elsewhere);
+    fs::create_directories(c.linked.parent_path());
+    fs::create_directory_symlink(elsewhere, c.linked);
+    const RunResult result = run({host().string(), "--install-addon", builtPackage().string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors, c.linked.string() + ": Too many levels of symbolic links\n");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    fs::remove(c.linked);
+    fs::remove_all(elsewhere);
+  }
+}
+
 TEST_F(Installer, RefusesSomethingThatIsNotTheAddOn) {
   install(builtPackage());
   const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());

@@ -116,6 +116,27 @@ TEST(DirectoryTest, NothingIsReadOrWrittenThroughALink) {
   EXPECT_FALSE(std::filesystem::exists(dir / "state" / "escape.json"));
 }
 
+// Folders below a base the caller trusts (a home directory) are created, or opened, one by one,
+// and a link at any of them is refused: nothing is written where it leads.
+TEST(DirectoryTest, PrepareBelowABaseFollowsNoLinkUnderIt) {
+  TempDirectory dir;
+  std::filesystem::create_directories(dir / "home" / "share");
+  std::filesystem::create_directories(dir / "elsewhere");
+  std::filesystem::create_directory_symlink(dir / "home", dir / "linked-home");
+  platform::Directory made =
+      platform::Directory::prepareBelow(dir / "linked-home", "share/kio/menus", 0755);
+  EXPECT_EQ(made.path(), dir / "linked-home" / "share/kio/menus");
+  EXPECT_EQ(permissions(dir / "home/share/kio"), std::filesystem::perms(0755));
+  made.writeAtomically("entry.desktop", "[Desktop Entry]\n", Durability::flushed, 0755);
+  EXPECT_EQ(permissions(dir / "home/share/kio/menus/entry.desktop"), std::filesystem::perms(0755));
+
+  std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "home/share/dbus-1");
+  EXPECT_ERRNO(platform::Directory::prepareBelow(dir / "home", "share/dbus-1/services", 0755),
+               ELOOP);
+  EXPECT_ERRNO(platform::Directory::prepareBelow(dir / "home", "share/../escape", 0755), EINVAL);
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "elsewhere"));
+}
+
 TEST(DirectoryTest, MovesListsAndRemovesByName) {
   TempDirectory dir;
   platform::Directory queue = platform::Directory::prepare(dir / "queue", 0700);
