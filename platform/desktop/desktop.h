@@ -108,6 +108,8 @@ class Desktop {
 
   // Bundles.
   virtual std::optional<Bundle> openBundle(const std::filesystem::path& directory) = 0;
+  // mainBundleURL: the bundle of the running executable. Throws a platform error when the
+  // running executable cannot be known: no guess (the working directory) stands in for it.
   virtual std::filesystem::path mainBundleURL() = 0;
   // mainBundleInfoString: the main bundle's Info value under `key` when it is a string.
   virtual std::optional<std::string> mainBundleInfoString(const std::string& key) = 0;

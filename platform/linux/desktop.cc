@@ -6,6 +6,7 @@
 #include <map>
 #include <system_error>
 
+#include "platform/core/error.h"
 #include "platform/linux/bookmark.h"
 #include "platform/linux/directory_events.h"
 #include "platform/linux/journal.h"
@@ -75,8 +76,9 @@ class LinuxDesktop final : public Desktop {
     return Bundle::open(directory);
   }
   std::filesystem::path mainBundleURL() override;
+  std::optional<Bundle> openMainBundle();
   std::optional<std::string> mainBundleInfoString(const std::string& key) override {
-    auto bundle = Bundle::open(mainBundleURL());
+    auto bundle = openMainBundle();
     return bundle ? bundle->infoString(key) : std::nullopt;
   }
 
@@ -99,7 +101,7 @@ class LinuxDesktop final : public Desktop {
   Log& log() override { return log_; }
 
   std::optional<std::string> setServicesProvider(ServicesProvider& provider) override {
-    auto bundle = Bundle::open(mainBundleURL());
+    auto bundle = openMainBundle();
     return bus_.serve(provider, bundle ? bundle->servicesPortNames() : std::vector<std::string>());
   }
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override {
@@ -128,8 +130,18 @@ class LinuxDesktop final : public Desktop {
 std::filesystem::path LinuxDesktop::mainBundleURL() {
   std::error_code error;
   const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return std::filesystem::current_path();
+  if (error) throw errnoError(error.value(), "/proc/self/exe");
   return mainBundleOfExecutable(executable);
+}
+
+// openMainBundle: the main bundle, or none when it cannot be known (its Info values and port
+// names are then absent, as for a bundle without them).
+std::optional<Bundle> LinuxDesktop::openMainBundle() {
+  try {
+    return Bundle::open(mainBundleURL());
+  } catch (const Error&) {
+    return std::nullopt;
+  }
 }
 
 }  // namespace

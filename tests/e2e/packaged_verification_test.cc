@@ -56,6 +56,20 @@ TEST_F(PackagedVerification, RefusedDeliveryEndsWithStatusOneAndLeavesTheSentenc
   EXPECT_FALSE(fs::exists(stateRoot() / FinderConversion::names::kPackagedInbox));
 }
 
+// Without /proc the running executable, and so the add-on package, cannot be known: the call
+// fails with that reason rather than hash whatever tree the working directory holds.
+TEST_F(PackagedVerification, AnUnknownRunningExecutableFailsTheCall) {
+  const std::vector<std::string> arguments = verify("mp3", audioFile("tone.wav"));
+  std::string command = "mount -t tmpfs none /proc && exec";
+  for (const std::string& argument : arguments) command += " '" + argument + "'";
+  const RunResult result =
+      run({"/usr/bin/unshare", "--mount", "--map-root-user", "sh", "-c", command});
+  if (result.status != 1 || result.errors.find("mount") != std::string::npos) {
+    GTEST_SKIP() << "no mount namespace here: " << result.errors;
+  }
+  EXPECT_EQ(result.errors, "/proc/self/exe: No such file or directory\n");
+}
+
 TEST_F(PackagedVerification, SecondProviderOnTheSameRootEndsWithTheLockSentence) {
   auto first = start({installedProvider().string(), "--verify-live-provider", stateRoot().string(),
                       "test.tonebrook.First"});
