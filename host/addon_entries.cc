@@ -13,36 +13,17 @@ namespace {
 namespace fs = std::filesystem;
 constexpr unsigned kDirectoryMode = 0755;
 
-std::string upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+// refuseUnnameable: a path the entries cannot name makes the install fail before anything is
+// written, rather than leave entries that the bus or the file managers cannot read.
+void refuseUnnameable(const fs::path& path) {
+  switch (pathFault(path.native())) {
+    case PathFault::lineBreak:
+      throw FinderConversion::failure(std::string(kLineBreakSentence));
+    case PathFault::notUtf8:
+      throw FinderConversion::failure(std::string(kNotUtf8Sentence));
+    case PathFault::none:
+      return;
   }
-  return result;
-}
-
-void refuseLineBreaks(const fs::path& path) {
-  if (path.native().find_first_of("\n\r") != std::string::npos) {
-    throw FinderConversion::failure(std::string(kLineBreakSentence));
-  }
-}
-
-// desktopExecWord quotes a word for a desktop entry's Exec: double quotes with `"`, "`", "$"
-// and "\" escaped, then the key file's own escaping of "\" and "%%" for a literal "%".
-std::string desktopExecWord(std::string_view text) {
-  std::string exec = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '`' || c == '$' || c == '\\') exec += '\\';
-    exec += c;
-  }
-  exec += '"';
-  std::string value;
-  for (char c : exec) {
-    if (c == '\\') value += '\\';
-    if (c == '%') value += '%';
-    value += c;
-  }
-  return value;
 }
 
 // writeFile replaces `target` atomically with `text`, then gives it `mode`.
@@ -77,6 +58,16 @@ void installClient(const fs::path& source, const fs::path& target) {
   }
 }
 
+// replaceableApplicationEntry: nothing is at `target`, or a regular file this installer wrote
+// (it carries the mark). An entry the user made under that name is theirs to keep.
+bool replaceableApplicationEntry(const fs::path& target) {
+  if (platform::itemKind(target) == platform::ItemKind::missing) return true;
+  constexpr std::uintmax_t kLargestEntry = std::uintmax_t{64} * 1024;
+  const platform::RecordRead existing = platform::readRecordFile(target, kLargestEntry);
+  return existing.status == platform::RecordRead::Status::ok &&
+         existing.bytes.find("\n" + std::string(kApplicationEntryMark) + "\n") != std::string::npos;
+}
+
 }  // namespace
 
 fs::path EntryLocations::activationFile() const {
@@ -87,6 +78,9 @@ fs::path EntryLocations::nautilusScripts() const {
 }
 fs::path EntryLocations::serviceMenu() const {
   return dataHome / "kio" / "servicemenus" / kServiceMenuName;
+}
+fs::path EntryLocations::applicationEntry() const {
+  return dataHome / "applications" / (std::string(kApplicationEntryId) + ".desktop");
 }
 fs::path EntryLocations::client() const {
   return binDirectory / kClientName;
@@ -100,55 +94,23 @@ EntryLocations entryLocations() {
           .binDirectory = home / ".local" / "bin"};
 }
 
-std::string shellQuote(std::string_view text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-std::string activationFileText(const fs::path& providerExecutable) {
-  return "[D-BUS Service]\nName=" + std::string(platform::kAddOnPortName) +
-         "\nExec=" + shellQuote(providerExecutable.native()) + "\n";
-}
-
-std::string nautilusScriptText(const fs::path& client, std::string_view format) {
-  return "#!/bin/sh\n# Converts the selected files to " + upper(format) +
-         " with Tonebrook.\nexec " + shellQuote(client.native()) + " --notify " +
-         std::string(format) + " \"$@\"\n";
-}
-
-std::string serviceMenuText(const fs::path& client) {
-  std::string actions;
-  std::string sections;
-  for (std::string_view format : FinderConversion::formats) {
-    const std::string name = "convertTo" + upper(format);
-    actions += name + ";";
-    sections += "\n[Desktop Action " + name + "]\nName=Convert to " + upper(format) +
-                "\nIcon=audio-x-generic\nExec=" + desktopExecWord(client.native()) + " --notify " +
-                std::string(format) + " %U\n";
-  }
-  return "[Desktop Entry]\nType=Service\nMimeType=audio/*;\nX-KDE-ServiceTypes=KonqPopupMenu/"
-         "Plugin\nX-KDE-Protocols=file\nX-KDE-Submenu=Convert with Tonebrook\nActions=" +
-         actions + "\n" + sections;
-}
-
 void writeEntries(const EntryLocations& locations, const fs::path& providerExecutable,
-                  const fs::path& clientSource) {
-  refuseLineBreaks(providerExecutable);
-  refuseLineBreaks(locations.client());
+                  const fs::path& clientSource, const fs::path& hostExecutable) {
+  refuseUnnameable(providerExecutable);
+  refuseUnnameable(locations.client());
   installClient(clientSource, locations.client());
   writeFile(locations.activationFile(), activationFileText(providerExecutable), kReadable);
   for (std::string_view format : FinderConversion::formats) {
-    writeFile(locations.nautilusScripts() / ("Convert to " + upper(format)),
+    writeFile(locations.nautilusScripts() / nautilusScriptName(format),
               nautilusScriptText(locations.client(), format), kExecutable);
   }
   writeFile(locations.serviceMenu(), serviceMenuText(locations.client()), kExecutable);
+  // The application entry only names the host in notifications: a host kept where no entry
+  // can name it goes without one rather than failing the install.
+  if (pathFault(hostExecutable.native()) == PathFault::none &&
+      replaceableApplicationEntry(locations.applicationEntry())) {
+    writeFile(locations.applicationEntry(), applicationEntryText(hostExecutable), kReadable);
+  }
 }
 
 }  // namespace host

@@ -87,7 +87,8 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   }
   const FinderConversion::Receipt receipt = receiptFor(addOn, installation.hostBundle, files);
   const fs::path executable = installed / fs::relative(*addOn.executablePath(), addOn.url());
-  writeEntries(entryLocations(), executable, installation.client);
+  writeEntries(entryLocations(), executable, installation.client,
+               hostExecutableOf(installation.hostBundle));
 
   const bool replacing = fs::exists(fs::symlink_status(installed));
   putInPlace(staging.path(), installed);
@@ -118,6 +119,10 @@ int reportFailure(std::string_view description) {
 
 fs::path clientOfHost(const fs::path& hostBundle) {
   return hostBundle / "Contents" / "Helpers" / kClientName;
+}
+
+fs::path hostExecutableOf(const fs::path& hostBundle) {
+  return hostBundle / "Contents" / "MacOS" / "Tonebrook";
 }
 
 fs::path installerOfHost(const fs::path& hostBundle) {

@@ -2,6 +2,7 @@
 # Linux way (platform_linux): the host is a Linux program.
 add_library(host_installer STATIC
   addon_entries.cc
+  entry_texts.cc
   installer.cc
   roles.cc)
 target_link_libraries(host_installer

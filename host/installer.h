@@ -32,6 +32,9 @@ void installAddOn(const Installation& installation);
 
 // clientOfHost: where a host bundle keeps its Services client (Contents/Helpers).
 std::filesystem::path clientOfHost(const std::filesystem::path& hostBundle);
+// hostExecutableOf: the host program of a host bundle (Contents/MacOS/Tonebrook), the one the
+// application entry starts.
+std::filesystem::path hostExecutableOf(const std::filesystem::path& hostBundle);
 // installerOfHost: the program that runs the installer roles below (Contents/Helpers, outside
 // Contents/MacOS, so that an install or a retirement in progress is never taken for a running
 // host). `Tonebrook --install-addon` and `--retire-provider` replace themselves with it.

@@ -11,6 +11,8 @@ packages=(
   # The stand-in host converts with ffmpeg and refuses requests without it; the tests and the
   # demo both run that host for real.
   ffmpeg
+  # The tests validate the desktop entries the installer writes with desktop-file-validate.
+  desktop-file-utils
   # bench/table.sh times with Python and takes its reference from the openssl command.
   python3 openssl
 )

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "exchange/records.h"
 #include "platform/core/error.h"
 
 namespace services {
@@ -22,6 +23,25 @@ bool isFileUri(const std::string& argument) {
   return scheme == "file:";
 }
 
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isSchemeCharacter(char c) {
+  return isAsciiLetter(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+}
+
+// hasOtherScheme: `argument` starts like a URI of a scheme other than "file" ("sftp://",
+// "trash:///"). Such a location has no path here; taken for a relative path it would name a
+// file that does not exist.
+bool hasOtherScheme(std::string_view argument) {
+  const std::size_t separator = argument.find("://");
+  if (separator == std::string_view::npos || separator == 0 || !isAsciiLetter(argument[0])) {
+    return false;
+  }
+  const std::string_view scheme = argument.substr(0, separator);
+  return std::all_of(scheme.begin(), scheme.end(), isSchemeCharacter);
+}
+
 }  // namespace
 
 platform::Url fileLocation(const std::string& argument,
@@ -30,6 +50,7 @@ platform::Url fileLocation(const std::string& argument,
     if (auto url = platform::Url::parse(argument)) return *url;
     throw usageError("\u201C" + argument + "\u201D is not a valid file address.");
   }
+  if (hasOtherScheme(argument)) throw usageError(std::string(FinderConversion::kLocalitySentence));
   // Paths keep their bytes as they are: no normalisation, no decoding.
   const std::filesystem::path path(argument);
   return platform::Url::fromFilePath(path.is_absolute() ? path : currentDirectory / path);
@@ -39,12 +60,21 @@ ClientArguments parseClientArguments(const std::vector<std::string>& arguments,
                                      const std::filesystem::path& currentDirectory) {
   ClientArguments parsed;
   std::size_t next = 0;
-  if (next < arguments.size() && arguments[next] == "--notify") {
+  for (; next < arguments.size() && arguments[next].size() > 1 && arguments[next][0] == '-';
+       ++next) {
+    if (arguments[next] == "--") {
+      ++next;
+      break;
+    }
+    if (arguments[next] != "--notify") throw usageError(std::string(kUsageSentence));
     parsed.notify = true;
-    ++next;
   }
-  if (arguments.size() < next + 2) throw usageError(std::string(kUsageSentence));
+  if (next >= arguments.size()) throw usageError(std::string(kUsageSentence));
   parsed.userData = arguments[next++];
+  // The file-manager entries pass a "--" here, so that no selected name is ever read as an
+  // option.
+  if (next < arguments.size() && arguments[next] == "--") ++next;
+  if (next >= arguments.size()) throw usageError(std::string(kUsageSentence));
   for (; next < arguments.size(); ++next) {
     parsed.files.push_back(fileLocation(arguments[next], currentDirectory));
   }

@@ -8,7 +8,7 @@
 
 namespace services {
 
-// ClientArguments is what `tonebrook-services [--notify] USERDATA FILE...` asks for.
+// ClientArguments is what `tonebrook-services [--notify] USERDATA [--] FILE...` asks for.
 struct ClientArguments {
   bool notify = false;
   std::string userData;
@@ -16,17 +16,21 @@ struct ClientArguments {
 };
 
 inline constexpr std::string_view kUsageSentence =
-    "Usage: tonebrook-services [--notify] USERDATA FILE...";
+    "Usage: tonebrook-services [--notify] USERDATA [--] FILE...";
 
-// parseClientArguments reads the arguments after the program name. A FILE is a file URI
-// ("file:" in any case, passed on as given) or a path, absolute or relative to
-// `currentDirectory`, turned into a file URL from its bytes. Throws platform::Error with
-// kUsageSentence when USERDATA or every FILE is missing, or with a sentence naming a FILE that
-// is not a valid URI.
+// parseClientArguments reads the arguments after the program name. Options come first and end
+// at "--" or at USERDATA; one "--" right after USERDATA ends them as well, and every word after
+// it is a FILE, whatever it starts with. A FILE is read by fileLocation. Throws platform::Error
+// with kUsageSentence when USERDATA or every FILE is missing or an option is unknown, or
+// fileLocation's error for a FILE.
 ClientArguments parseClientArguments(const std::vector<std::string>& arguments,
                                      const std::filesystem::path& currentDirectory);
 
-// fileLocation turns one FILE argument into the URL sent to the service.
+// fileLocation turns one FILE argument into the URL sent to the service: a file URI ("file:" in
+// any case) is passed on as given; any other "scheme://" text is refused with the sentence
+// "Only local files are supported."; everything else is a path, absolute or relative to
+// `currentDirectory`, turned into a file URL from its bytes. Throws platform::Error, with a
+// sentence naming a FILE that is not a valid URI.
 platform::Url fileLocation(const std::string& argument,
                            const std::filesystem::path& currentDirectory);
 

@@ -39,10 +39,12 @@ struct Program {
 // the bus passes its environment on to the providers it starts.
 class EndToEnd : public ::testing::Test {
  protected:
+  // `homeName`: the private home's directory name, which a test may make awkward.
+  explicit EndToEnd(std::string homeName = "home") : homeName_(std::move(homeName)) {}
   void SetUp() override;
   void TearDown() override;
 
-  fs::path home() const { return directory_ / "home"; }
+  fs::path home() const { return directory_ / homeName_; }
   fs::path stateRoot() const;
   fs::path installedPackage() const;
   fs::path installedProvider() const {
@@ -92,6 +94,7 @@ class EndToEnd : public ::testing::Test {
  private:
   // Removed after TearDown, which first ends every process that could still write into it.
   test_support::TempDirectory directory_{"tonebrook-e2e"};
+  std::string homeName_;
   std::unique_ptr<platform::testing::PrivateBus> bus_;
   std::vector<int> providers_;  // providers seen, ended at tear-down
 };

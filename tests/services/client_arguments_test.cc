@@ -26,6 +26,10 @@ TEST(ClientArguments, FilesBecomeFileURLsOfTheirBytes) {
       {"file URI", "file:///x/a%20b.wav", "/x/a b.wav"},
       {"file URI in upper case", "FILE:///x/a.wav", "/x/a.wav"},
       {"file URI with localhost", "file://localhost/x/a.wav", "/x/a.wav"},
+      {"file URI as Nautilus writes it", "file:///x/it's%20$(a)%20%60b%60%25%20%E9.wav",
+       "/x/it's $(a) `b`% \xE9.wav"},
+      {"leading dash", "-n.wav", kHere / "-n.wav"},
+      {"colons that make no URI", "take 1: a:b.wav", kHere / "take 1: a:b.wav"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -35,16 +39,38 @@ TEST(ClientArguments, FilesBecomeFileURLsOfTheirBytes) {
   }
 }
 
-TEST(ClientArguments, ReadsNotifyUserDataAndFilesInOrder) {
-  const auto parsed = parseClientArguments({"--notify", "mp3", "a.wav", "--notify"}, kHere);
-  EXPECT_TRUE(parsed.notify);
-  EXPECT_EQ(parsed.userData, "mp3");
-  ASSERT_EQ(parsed.files.size(), 2u);
-  EXPECT_EQ(parsed.files[1].filePath(), kHere / "--notify") << "only the first word is an option";
-
-  const auto plain = parseClientArguments({"ogg", "/a.wav"}, kHere);
-  EXPECT_FALSE(plain.notify);
-  EXPECT_EQ(plain.userData, "ogg");
+TEST(ClientArguments, ReadsOptionsUserDataAndFilesInOrder) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool notify;
+    std::string userData;
+    std::vector<fs::path> files;
+  };
+  const Case cases[] = {
+      {"plain", {"ogg", "/a.wav"}, false, "ogg", {"/a.wav"}},
+      {"only the words before the user data are options",
+       {"--notify", "mp3", "a.wav", "--notify"},
+       true,
+       "mp3",
+       {kHere / "a.wav", kHere / "--notify"}},
+      {"-- after the user data, as the entries pass it",
+       {"--notify", "mp3", "--", "-n.wav", "--"},
+       true,
+       "mp3",
+       {kHere / "-n.wav", kHere / "--"}},
+      {"-- before the user data", {"--", "wav", "--", "--"}, false, "wav", {kHere / "--"}},
+      {"a dash file without --", {"mp3", "-n.wav"}, false, "mp3", {kHere / "-n.wav"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto parsed = parseClientArguments(c.arguments, kHere);
+    EXPECT_EQ(parsed.notify, c.notify);
+    EXPECT_EQ(parsed.userData, c.userData);
+    std::vector<fs::path> files;
+    for (const platform::Url& url : parsed.files) files.push_back(url.filePath().value_or(""));
+    EXPECT_EQ(files, c.files);
+  }
 }
 
 TEST(ClientArguments, RefusesMissingPartsAndBrokenURIs) {
@@ -58,7 +84,11 @@ TEST(ClientArguments, RefusesMissingPartsAndBrokenURIs) {
       {"nothing", {}, usage},
       {"no file", {"mp3"}, usage},
       {"notify and no file", {"--notify", "mp3"}, usage},
+      {"-- and no file", {"--notify", "mp3", "--"}, usage},
+      {"unknown option", {"-x", "mp3", "a.wav"}, usage},
       {"broken URI", {"mp3", "file://a b"}, "\u201Cfile://a b\u201D is not a valid file address."},
+      {"remote URI", {"mp3", "/a.wav", "sftp://host/a.wav"}, "Only local files are supported."},
+      {"trash URI", {"mp3", "trash:///a.wav"}, "Only local files are supported."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
