@@ -1,11 +1,13 @@
 #include "host/addon_entries.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "exchange/constants.h"
+#include "platform/core/directory.h"
+#include "platform/core/error.h"
 #include "platform/core/files.h"
 #include "platform/core/services_names.h"
-#include "platform/core/uuid.h"
 
 namespace host {
 namespace {
@@ -26,46 +28,47 @@ void refuseUnnameable(const fs::path& path) {
   }
 }
 
-// writeFile replaces `target` atomically with `text`, then gives it `mode`.
-void writeFile(const fs::path& target, std::string_view text, fs::perms mode) {
-  platform::createDirectories(target.parent_path(), kDirectoryMode);
-  platform::writeFileAtomically(target, text);
-  fs::permissions(target, mode);
+constexpr unsigned kExecutable = 0755;
+constexpr unsigned kReadable = 0644;
+
+// entryFolder: the folder of `target`, created when missing, reached from `base` (the user's data
+// or bin directory, theirs to place anywhere) without following a link below it: one planted
+// there would take the entry, or the program it names, wherever it leads.
+platform::Directory entryFolder(const fs::path& base, const fs::path& target) {
+  platform::createDirectories(base, kDirectoryMode);
+  return platform::Directory::prepareBelow(base, target.parent_path().lexically_relative(base),
+                                           kDirectoryMode);
 }
 
-constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read |
-                                  fs::perms::group_exec | fs::perms::others_read |
-                                  fs::perms::others_exec;
-constexpr fs::perms kReadable =
-    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+// writeFile replaces the entry `name` of `folder` atomically with `text` and `mode`.
+void writeFile(platform::Directory& folder, std::string_view name, std::string_view text,
+               unsigned mode) {
+  folder.writeAtomically(name, text, platform::Durability::flushed, mode);
+}
 
-// installClient copies the client beside its final place, then renames it in, so a running
-// menu entry never executes a half-copied file.
-void installClient(const fs::path& source, const fs::path& target) {
-  platform::createDirectories(target.parent_path(), kDirectoryMode);
-  // Appended, not "." + string: GCC 12 -O2 sees a false -Wrestrict in that operator+.
-  std::string hidden(1, '.');
-  hidden += target.filename().string() + "." + platform::Uuid::random().text();
-  const fs::path staging = target.parent_path() / hidden;
+// readClient: the bytes of the client program to install, a regular file.
+std::string readClient(const fs::path& source) {
+  constexpr std::uintmax_t kLargestClient = std::uintmax_t{64} * 1024 * 1024;
+  platform::RecordRead read = platform::readRecordFile(source, kLargestClient);
+  if (read.status != platform::RecordRead::Status::ok) {
+    throw platform::errnoError(EINVAL, source.native());
+  }
+  return std::move(read.bytes);
+}
+
+// replaceableApplicationEntry: nothing is at `name` in `folder`, or a regular file this installer
+// wrote (it carries the mark). An entry the user made under that name is theirs to keep.
+bool replaceableApplicationEntry(const platform::Directory& folder, std::string_view name) {
+  constexpr std::uintmax_t kLargestEntry = std::uintmax_t{64} * 1024;
   try {
-    fs::copy_file(source, staging);
-    fs::permissions(staging, kExecutable);
-    fs::rename(staging, target);
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(staging, ignored);
+    const platform::RecordRead existing = folder.readRecord(name, kLargestEntry);
+    return existing.status == platform::RecordRead::Status::ok &&
+           existing.bytes.find("\n" + std::string(kApplicationEntryMark) + "\n") !=
+               std::string::npos;
+  } catch (const platform::Error& error) {
+    if (error.domain() == platform::kPosixDomain && error.code() == ENOENT) return true;
     throw;
   }
-}
-
-// replaceableApplicationEntry: nothing is at `target`, or a regular file this installer wrote
-// (it carries the mark). An entry the user made under that name is theirs to keep.
-bool replaceableApplicationEntry(const fs::path& target) {
-  if (platform::itemKind(target) == platform::ItemKind::missing) return true;
-  constexpr std::uintmax_t kLargestEntry = std::uintmax_t{64} * 1024;
-  const platform::RecordRead existing = platform::readRecordFile(target, kLargestEntry);
-  return existing.status == platform::RecordRead::Status::ok &&
-         existing.bytes.find("\n" + std::string(kApplicationEntryMark) + "\n") != std::string::npos;
 }
 
 }  // namespace
@@ -98,18 +101,30 @@ void writeEntries(const EntryLocations& locations, const fs::path& providerExecu
                   const fs::path& clientSource, const fs::path& hostExecutable) {
   refuseUnnameable(providerExecutable);
   refuseUnnameable(locations.client());
-  installClient(clientSource, locations.client());
-  writeFile(locations.activationFile(), activationFileText(providerExecutable), kReadable);
+  const fs::path& data = locations.dataHome;
+  // Every folder is reached before anything is written: a link in any of them changes nothing.
+  platform::Directory bin = entryFolder(locations.binDirectory, locations.client());
+  platform::Directory activation = entryFolder(data, locations.activationFile());
+  platform::Directory scripts = entryFolder(data, locations.nautilusScripts() / "script");
+  platform::Directory menus = entryFolder(data, locations.serviceMenu());
+  const fs::path entry = locations.applicationEntry();
+  platform::Directory applications = entryFolder(data, entry);
+
+  // Written whole under a hidden name and renamed in: a menu entry never runs half a client.
+  writeFile(bin, kClientName, readClient(clientSource), kExecutable);
+  writeFile(activation, locations.activationFile().filename().native(),
+            activationFileText(providerExecutable), kReadable);
   for (std::string_view format : FinderConversion::formats) {
-    writeFile(locations.nautilusScripts() / nautilusScriptName(format),
-              nautilusScriptText(locations.client(), format), kExecutable);
+    writeFile(scripts, nautilusScriptName(format), nautilusScriptText(locations.client(), format),
+              kExecutable);
   }
-  writeFile(locations.serviceMenu(), serviceMenuText(locations.client()), kExecutable);
+  writeFile(menus, kServiceMenuName, serviceMenuText(locations.client()), kExecutable);
   // The application entry only names the host in notifications: a host kept where no entry
   // can name it goes without one rather than failing the install.
   if (pathFault(hostExecutable.native()) == PathFault::none &&
-      replaceableApplicationEntry(locations.applicationEntry())) {
-    writeFile(locations.applicationEntry(), applicationEntryText(hostExecutable), kReadable);
+      replaceableApplicationEntry(applications, entry.filename().native())) {
+    writeFile(applications, entry.filename().native(), applicationEntryText(hostExecutable),
+              kReadable);
   }
 }
 

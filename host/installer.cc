@@ -76,10 +76,10 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   const fs::path installed = servicesRoot / FinderConversion::serviceName;
   const FinderConversion::Inventory files = FinderConversion::inventory(installation.package);
 
-  // The Services folder is reached from the home directory without following a link: one
-  // planted there would put the provider the bus starts wherever it leads.
-  platform::Directory::prepareBelow(
-      platform::homeDirectory(), servicesRoot.lexically_relative(platform::homeDirectory()), 0700);
+  // The Services folder is not reached through a link: one planted there would put the provider
+  // the bus starts wherever it leads. Its parent, like the state root's, is the user's.
+  platform::createDirectories(servicesRoot.parent_path(), 0700);
+  platform::Directory::prepareBelow(servicesRoot.parent_path(), servicesRoot.filename(), 0700);
   Staging staging(servicesRoot);
   fs::copy(installation.package, staging.path(), fs::copy_options::recursive);
   if (FinderConversion::inventory(staging.path()) != files) {

@@ -181,6 +181,11 @@ TEST_F(Installer, RefusesToWriteThroughALinkItDidNotMake) {
     fs::path linked;
   } cases[] = {
       {"the Services folder", home() / "Library/Services"},
+      {"the bus's folder", home() / ".local/share/dbus-1"},
+      {"the bus's services folder", home() / ".local/share/dbus-1/services"},
+      {"the Nautilus scripts folder", home() / ".local/share/nautilus/scripts/Tonebrook"},
+      {"the service menus folder", home() / ".local/share/kio/servicemenus"},
+      {"the applications folder", home() / ".local/share/applications"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -192,6 +197,7 @@ TEST_F(Installer, RefusesToWriteThroughALinkItDidNotMake) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.errors, c.linked.string() + ": Too many levels of symbolic links\n");
     EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_FALSE(fs::exists(home() / ".local/bin/tonebrook-services")) << "nothing was written";
     fs::remove(c.linked);
     fs::remove_all(elsewhere);
   }
