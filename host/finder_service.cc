@@ -78,11 +78,14 @@ void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& argu
 class QueueServer {
  public:
   explicit QueueServer(const FinderServiceOptions& options)
-      : root_(options.root), idleLimit_(options.idleSeconds), stallLimit_(options.stallSeconds) {}
+      : root_(options.root),
+        idleLimit_(options.idleSeconds),
+        stallLimit_(options.stallSeconds),
+        onSettled_(options.onSettled) {}
 
   std::optional<FinderConversion::LifecycleLock> run() {
     try {
-      for (AcceptedRequest& resumed : resumeAbandoned(root_)) {
+      for (AcceptedRequest& resumed : resumeAbandoned(root_, onSettled_)) {
         converting_.push_back(std::move(resumed));
       }
     } catch (const std::exception& error) {
@@ -157,7 +160,7 @@ class QueueServer {
       AcceptedRequest& request = converting_.front();
       bool finished = true;
       try {
-        finished = advance(request, stallLimit_);
+        finished = advance(request, stallLimit_, onSettled_);
       } catch (const std::exception& error) {
         // Its taken file stays: the next host takes the request over.
         logEvent("request " + request.acknowledgement.id.text() + ": " + error.what());
@@ -185,6 +188,7 @@ class QueueServer {
   fs::path root_;
   std::chrono::duration<double> idleLimit_;
   std::chrono::duration<double> stallLimit_;
+  OutcomeHandler onSettled_;
   std::deque<AcceptedRequest> converting_;
   std::map<std::string, Clock::time_point> retryAfter_;
   std::optional<platform::DirectoryEvents> arrivals_;
