@@ -12,6 +12,7 @@
 #include "exchange/json_form.h"
 #include "exchange/record_files.h"
 #include "host/log.h"
+#include "host/notifier.h"
 #include "host/request_handling.h"
 #include "platform/core/files.h"
 #include "platform/core/unicode.h"
@@ -224,6 +225,8 @@ int runFinderService(const std::vector<std::string>& arguments) {
     std::fputs(kFinderServiceUsage, stderr);
     return 2;
   }
+  // Each request that ends is told on the desktop by the bundle's notifier.
+  options->onSettled = notifyingHandler(notifierOfThisHost());
   std::vector<std::string> all{std::string(FinderConversion::kFinderServiceOption)};
   all.insert(all.end(), arguments.begin(), arguments.end());
   // Held until the process is gone: a delivery that gets the lock then finds no host running
