@@ -198,6 +198,7 @@ std::string showItems(sd_bus* bus, const std::vector<Url>& items, const std::str
   }
   MessagePtr call(raw);
   std::vector<const char*> uris;
+  uris.reserve(items.size() + 1);
   for (const Url& item : items) uris.push_back(item.text().c_str());
   uris.push_back(nullptr);
   // NOLINTNEXTLINE(cppcoreguidelines-pro-type-const-cast): sd-bus takes a char** list
