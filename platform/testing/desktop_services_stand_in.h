@@ -39,7 +39,7 @@ struct ShowItemsCall {
 // reached or a name cannot be had; the destructor stops the thread and gives the names back.
 class DesktopServicesStandIn {
  public:
-  // The token sent in ActivationToken before ActionInvoked, as a server of specification 1.2 does.
+  // The token sent in ActivationToken before ActionInvoked, as servers of protocol 1.2 do.
   static constexpr const char* kActivationToken = "stand-in-activation-token";
 
   explicit DesktopServicesStandIn(const std::string& address,
