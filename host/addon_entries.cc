@@ -83,7 +83,7 @@ fs::path EntryLocations::serviceMenu() const {
   return dataHome / "kio" / "servicemenus" / kServiceMenuName;
 }
 fs::path EntryLocations::applicationEntry() const {
-  return dataHome / "applications" / (std::string(kApplicationEntryId) + ".desktop");
+  return dataHome / "applications" / (std::string(platform::kDesktopEntryName) + ".desktop");
 }
 fs::path EntryLocations::client() const {
   return binDirectory / kClientName;

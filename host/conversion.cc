@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "host/failure_reasons.h"
 #include "platform/core/error.h"
 #include "platform/core/file_operations.h"
 #include "platform/core/files.h"
@@ -15,8 +16,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The input's descriptor in ffmpeg.
+// The input's descriptor in ffmpeg, and how ffmpeg names it.
 constexpr int kInputDescriptor = 3;
+constexpr std::string_view kInputUrl = "file:/dev/fd/3";
+// How much of ffmpeg's error text is kept: its first lines say why it failed.
+constexpr std::size_t kErrorTextLimit = 4096;
 
 bool isExecutable(const fs::path& path) {
   std::error_code error;
@@ -31,11 +35,20 @@ bool isExecutable(const fs::path& path) {
 std::vector<std::string> ffmpegArguments(const fs::path& output, const OutputFormat& format) {
   std::vector<std::string> arguments{"ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error",
                                      "-n",     "-i"};
-  arguments.push_back("file:/dev/fd/" + std::to_string(kInputDescriptor));
+  arguments.emplace_back(kInputUrl);
   arguments.push_back("-vn");
   arguments.insert(arguments.end(), format.encoderArguments.begin(), format.encoderArguments.end());
   arguments.push_back("file:" + output.string());
   return arguments;
+}
+
+// inputFailure: why the input cannot be opened for the converter.
+std::string_view inputFailure(const fs::path& input) {
+  try {
+    if (platform::resolvedItemKind(input) == platform::ItemKind::missing) return kInputGoneReason;
+  } catch (const platform::Error&) {  // NOLINT(bugprone-empty-catch): it cannot be read either
+  }
+  return kInputUnreadableReason;
 }
 
 std::uintmax_t sizeOf(const fs::path& path) {
@@ -81,33 +94,45 @@ bool ffmpegAvailable() {
   return false;
 }
 
-std::unique_ptr<Conversion> Conversion::start(const fs::path& input, const OutputFormat& format,
-                                              std::string_view tag) {
+ConversionStart Conversion::start(const fs::path& input, const OutputFormat& format,
+                                  std::string_view tag) {
   std::optional<platform::RegularFile> source = platform::RegularFile::open(input);
-  if (!source) return nullptr;
+  if (!source) return {nullptr, std::string(inputFailure(input))};
   fs::path hidden =
       input.parent_path() / (".tonebrook-" + std::string(tag) + "." + format.extension);
   std::error_code ignored;
   fs::remove(hidden, ignored);
-  platform::SpawnOptions options;
-  options.arguments = ffmpegArguments(hidden, format);
-  options.searchPath = true;
-  options.passed = {{kInputDescriptor, source->descriptor()}};
-  options.endsWithThisProcess = true;
   try {
-    return std::unique_ptr<Conversion>(new Conversion(input, std::move(hidden), format.extension,
-                                                      platform::ChildProcess::spawn(options)));
+    // Tried before ffmpeg runs: the system's own answer, whatever the input holds.
+    platform::checkCanCreate(hidden);
+  } catch (const platform::Error& error) {
+    return {nullptr, creationFailure(error.code())};
+  }
+  try {
+    platform::OutputCapture errors(kErrorTextLimit);
+    platform::SpawnOptions options;
+    options.arguments = ffmpegArguments(hidden, format);
+    options.searchPath = true;
+    options.passed = {{kInputDescriptor, source->descriptor()}};
+    options.errors = errors.target();
+    options.endsWithThisProcess = true;
+    platform::ChildProcess converter = platform::ChildProcess::spawn(options);
+    errors.closeWriteEnd();
+    return {std::unique_ptr<Conversion>(new Conversion(input, std::move(hidden), format.extension,
+                                                       std::move(converter), std::move(errors))),
+            {}};
   } catch (const platform::Error&) {
-    return nullptr;
+    return {nullptr, std::string(kConverterNotStartedReason)};
   }
 }
 
 Conversion::Conversion(fs::path input, fs::path hidden, std::string extension,
-                       platform::ChildProcess converter)
+                       platform::ChildProcess converter, platform::OutputCapture errors)
     : input_(std::move(input)),
       hidden_(std::move(hidden)),
       extension_(std::move(extension)),
       converter_(std::move(converter)),
+      errors_(std::move(errors)),
       lastGrowth_(std::chrono::steady_clock::now()) {}
 
 Conversion::~Conversion() {
@@ -120,12 +145,22 @@ Conversion::~Conversion() {
 
 Conversion::Progress Conversion::poll(std::chrono::duration<double> stallLimit) {
   std::optional<int> status;
+  errors_.collect();
   try {
     status = converter_.waitFor(std::chrono::seconds(0));
   } catch (const platform::Error&) {
+    failure_ = kConverterNotStartedReason;
     return Progress::failed;
   }
-  if (status) return *status == 0 ? Progress::succeeded : Progress::failed;
+  if (status) {
+    errors_.collect();  // all it wrote is in the pipe now
+    const std::string output = "file:" + hidden_.string();
+    std::optional<std::string> failure =
+        converterFailure(*status, errors_.text(), {kInputUrl, output});
+    if (!failure) return Progress::succeeded;
+    failure_ = *std::move(failure);
+    return Progress::failed;
+  }
   const auto now = std::chrono::steady_clock::now();
   const std::uintmax_t size = sizeOf(hidden_);
   if (size != outputSize_) {
@@ -133,6 +168,7 @@ Conversion::Progress Conversion::poll(std::chrono::duration<double> stallLimit) 
     lastGrowth_ = now;
   } else if (now - lastGrowth_ >= stallLimit) {
     stalled_ = true;
+    failure_ = kStalledReason;
     converter_.kill();
     converter_.wait();
     return Progress::failed;
@@ -150,16 +186,17 @@ std::optional<fs::path> Conversion::finish() {
         return output;
       }
     } catch (const platform::Error&) {
-      return std::nullopt;
+      break;
     }
   }
+  failure_ = kOutputNotSavedReason;
   return std::nullopt;
 }
 
 std::optional<fs::path> convertFile(const fs::path& input, const OutputFormat& format,
                                     std::chrono::duration<double> stallLimit) {
   std::unique_ptr<Conversion> conversion =
-      Conversion::start(input, format, platform::Uuid::random().text());
+      Conversion::start(input, format, platform::Uuid::random().text()).conversion;
   if (!conversion) return std::nullopt;
   for (;;) {
     switch (conversion->poll(stallLimit)) {

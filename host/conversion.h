@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/output_capture.h"
 #include "platform/core/spawn.h"
 
 namespace host {
@@ -30,29 +31,41 @@ std::filesystem::path freeOutputLocation(const std::filesystem::path& input,
 // ffmpegAvailable: an executable "ffmpeg" is found on PATH.
 bool ffmpegAvailable();
 
+class Conversion;
+
+// ConversionStart is what Conversion::start gives: the running conversion, or none and the
+// reason it could not start (see host/failure_reasons.h).
+struct ConversionStart {
+  std::unique_ptr<Conversion> conversion;
+  std::string failure;
+};
+
 // Conversion is one input being converted by ffmpeg, a child process that the caller watches
 // with poll while it does other work. The output is written under a hidden name beside the
 // input (".tonebrook-<tag>.<ext>") and gets its final name only once complete, so a partial
 // output never carries the final name. ffmpeg reads the input through a descriptor opened
 // here, so it converts exactly the regular file checked here, never a FIFO or device put in
 // its place. It ends with this process, and poll stops it when its output has not grown for
-// the stall limit. A Conversion that goes unfinished kills ffmpeg and removes the hidden file.
+// the stall limit. The start of what ffmpeg writes to its standard error is kept to tell why
+// it failed. A Conversion that goes unfinished kills ffmpeg and removes the hidden file.
 class Conversion {
  public:
   enum class Progress { running, succeeded, failed };
 
-  // start: nullopt when the input is not a readable regular file or ffmpeg cannot be started.
-  // `tag` names the hidden output (a job identifier); a file already there under that name,
-  // left by a conversion that was cut short, is replaced.
-  static std::unique_ptr<Conversion> start(const std::filesystem::path& input,
-                                           const OutputFormat& format, std::string_view tag);
+  // start: the conversion, or the reason there is none: the input is gone or not a readable
+  // regular file, no file can be created beside it, or ffmpeg cannot be started. `tag` names
+  // the hidden output (a job identifier); a file already there under that name, left by a
+  // conversion that was cut short, is replaced.
+  static ConversionStart start(const std::filesystem::path& input, const OutputFormat& format,
+                               std::string_view tag);
 
   Conversion(const Conversion&) = delete;
   Conversion& operator=(const Conversion&) = delete;
   ~Conversion();
 
   // poll: whether ffmpeg still runs, succeeded or failed. A converter whose output has not
-  // grown for `stallLimit` is killed, and the conversion failed.
+  // grown for `stallLimit` is killed, and the conversion failed. One that ended with status 0
+  // failed all the same when it reported that its output could not be finished.
   Progress poll(std::chrono::duration<double> stallLimit);
 
   // finish, after success: moves the output to freeOutputLocation, never replacing a file
@@ -63,19 +76,24 @@ class Conversion {
   const std::filesystem::path& hiddenOutput() const noexcept { return hidden_; }
   // stalled: poll stopped the converter for want of progress.
   bool stalled() const noexcept { return stalled_; }
+  // failure: why the conversion failed, for the user, once poll answered failed or finish
+  // gave nothing; empty before.
+  const std::string& failure() const noexcept { return failure_; }
 
  private:
   Conversion(std::filesystem::path input, std::filesystem::path hidden, std::string extension,
-             platform::ChildProcess converter);
+             platform::ChildProcess converter, platform::OutputCapture errors);
 
   std::filesystem::path input_;
   std::filesystem::path hidden_;
   std::string extension_;
   platform::ChildProcess converter_;
+  platform::OutputCapture errors_;
   std::uintmax_t outputSize_ = 0;
   std::chrono::steady_clock::time_point lastGrowth_;
   bool finished_ = false;
   bool stalled_ = false;
+  std::string failure_;
 };
 
 // convertFile converts `input` beside itself and waits for the end (a Conversion with a fresh

@@ -10,9 +10,6 @@
 // the Dolphin service menu and the application entry.
 namespace host {
 
-// kApplicationEntryId: the host's application entry is "<id>.desktop"; notifications name it
-// in their "desktop-entry" hint.
-inline constexpr std::string_view kApplicationEntryId = "tonebrook";
 // kApplicationEntryMark: the line that tells an application entry this installer wrote from
 // one the user made; only the former is ever replaced.
 inline constexpr std::string_view kApplicationEntryMark = "X-Tonebrook-Installed=true";

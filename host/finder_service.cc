@@ -12,6 +12,7 @@
 #include "exchange/json_form.h"
 #include "exchange/record_files.h"
 #include "host/log.h"
+#include "host/notifier.h"
 #include "host/request_handling.h"
 #include "platform/core/files.h"
 #include "platform/core/unicode.h"
@@ -94,12 +95,15 @@ void leaveArrivalSign(const fs::path& root, const std::vector<std::string>& argu
 class QueueServer {
  public:
   explicit QueueServer(const FinderServiceOptions& options)
-      : root_(options.root), idleLimit_(options.idleSeconds), stallLimit_(options.stallSeconds) {}
+      : root_(options.root),
+        idleLimit_(options.idleSeconds),
+        stallLimit_(options.stallSeconds),
+        onSettled_(options.onSettled) {}
 
   std::optional<FinderConversion::LifecycleLock> run() {
     removeStaleTemporaryFiles(root_);
     try {
-      for (AcceptedRequest& resumed : resumeAbandoned(root_)) {
+      for (AcceptedRequest& resumed : resumeAbandoned(root_, onSettled_)) {
         converting_.push_back(std::move(resumed));
       }
     } catch (const std::exception& error) {
@@ -190,7 +194,7 @@ class QueueServer {
       AcceptedRequest& request = converting_.front();
       bool finished = true;
       try {
-        finished = advance(request, stallLimit_);
+        finished = advance(request, stallLimit_, onSettled_);
       } catch (const std::exception& error) {
         // Its taken file stays: the next host takes the request over.
         logEvent("request " + request.acknowledgement.id.text() + ": " + error.what());
@@ -218,6 +222,7 @@ class QueueServer {
   fs::path root_;
   std::chrono::duration<double> idleLimit_;
   std::chrono::duration<double> stallLimit_;
+  OutcomeHandler onSettled_;
   std::deque<AcceptedRequest> converting_;
   std::map<std::string, Clock::time_point> retryAfter_;
   std::optional<platform::DirectoryEvents> arrivals_;
@@ -254,6 +259,8 @@ int runFinderService(const std::vector<std::string>& arguments) {
     std::fputs(kFinderServiceUsage, stderr);
     return 2;
   }
+  // Each request that ends is told on the desktop by the bundle's notifier.
+  options->onSettled = notifyingHandler(notifierOfThisHost());
   std::vector<std::string> all{std::string(FinderConversion::kFinderServiceOption)};
   all.insert(all.end(), arguments.begin(), arguments.end());
   // Held until the process is gone: a delivery that gets the lock then finds no host running

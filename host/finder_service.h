@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "exchange/record_files.h"
+#include "host/request_outcome.h"
 
 namespace host {
 
@@ -14,10 +15,11 @@ namespace host {
 // processes it watches meanwhile and updates the acknowledgement as they finish. Several hosts
 // may serve one queue: a request is taken by renaming it, which only one of them can do.
 struct FinderServiceOptions {
-  std::filesystem::path root;  // the state root to serve
-  bool verification = false;   // leave "packaged-inbox.json" as the sign of arrival
-  double idleSeconds = 2.0;    // leave once nothing has been waiting or converting this long
-  double stallSeconds = 60.0;  // stop a conversion whose output has not grown this long
+  std::filesystem::path root;     // the state root to serve
+  bool verification = false;      // leave "packaged-inbox.json" as the sign of arrival
+  double idleSeconds = 2.0;       // leave once nothing has been waiting or converting this long
+  double stallSeconds = 60.0;     // stop a conversion whose output has not grown this long
+  OutcomeHandler onSettled = {};  // hears how each request ended (runFinderService: notifies)
 };
 
 // parseFinderServiceArguments reads "[--verify-finder-inbox STATE-ROOT]"; nullopt when the

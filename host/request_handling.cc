@@ -9,6 +9,7 @@
 #include "exchange/record_files.h"
 #include "exchange/records.h"
 #include "host/conversion.h"
+#include "host/failure_reasons.h"
 #include "host/log.h"
 #include "platform/core/file_operations.h"
 #include "platform/core/unicode.h"
@@ -128,10 +129,16 @@ void skipFinished(AcceptedRequest& accepted) {
   }
 }
 
-void record(AcceptedRequest& accepted, const std::optional<fs::path>& output) {
+// record settles the current job: done with its output, or failed for `reason`.
+void record(AcceptedRequest& accepted, const std::optional<fs::path>& output,
+            std::string reason = {}) {
   Acknowledgement& ack = accepted.acknowledgement;
   stateOf(ack, accepted.next) = output ? "done" : "failed";
   if (output) ack.outputs.push_back(platform::Url::fromFilePath(*output));
+  if (!output) {
+    accepted.failures.resize(accepted.sources.size());
+    accepted.failures[accepted.next] = std::move(reason);
+  }
   accepted.conversion.reset();
   ++accepted.next;
   skipFinished(accepted);
@@ -148,11 +155,26 @@ bool update(const AcceptedRequest& accepted) {
   }
 }
 
-// failRemaining marks every queued job failed and the acknowledgement terminal.
-void failRemaining(const fs::path& root, std::string_view queueName, Acknowledgement ack) {
+// tell passes a settled request's outcome on; what the handler throws is logged.
+void tell(const OutcomeHandler& settled, const RequestOutcome& outcome, const std::string& label) {
+  if (!settled) return;
+  try {
+    settled(outcome);
+  } catch (const std::exception& error) {
+    logEvent(label + ": its outcome was not told: " + error.what());
+  }
+}
+
+// failRemaining marks every queued job failed and the acknowledgement terminal. The inputs are
+// not known here, so the outcome counts the failed jobs without names.
+void failRemaining(const fs::path& root, std::string_view queueName, Acknowledgement ack,
+                   const OutcomeHandler& settled) {
+  RequestOutcome outcome{ack.id, {}, 0, {}, 0, ack.outputs};
   for (const platform::Uuid& job : ack.jobs) {
     std::string& state = ack.states[job.text()];
     if (state == "queued") state = "failed";
+    if (state == "done") ++outcome.converted;
+    if (state == "failed") ++outcome.failedUnnamed;
   }
   ack.terminal = true;
   try {
@@ -160,7 +182,9 @@ void failRemaining(const fs::path& root, std::string_view queueName, Acknowledge
     logEvent(labelOf(queueName) + ": its host is gone and the request with it; jobs left failed");
   } catch (const std::exception& error) {
     logEvent(labelOf(queueName) + ": acknowledgement not updated: " + error.what());
+    return;
   }
+  tell(settled, outcome, labelOf(queueName));
 }
 
 // TakenFile is a name "<prefix><pid>-<queue name>" found in "requests".
@@ -218,7 +242,8 @@ std::optional<TakenRequest> adopt(platform::Directory& queue, const TakenFile& f
 }
 
 // resume: the accepted request of an adopted file, or nullopt once it has been settled.
-std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) {
+std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken,
+                                      const OutcomeHandler& settled) {
   const std::string label = labelOf(taken.queueName);
   std::optional<Acknowledgement> ack = answerOf(root, taken.queueName);
   if (!ack) {
@@ -232,7 +257,7 @@ std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) 
   }
   std::optional<Request> request = requestOf(taken);
   if (!request || !outputFormat(request->format) || request->inputs.size() != ack->jobs.size()) {
-    failRemaining(root, taken.queueName, *ack);
+    failRemaining(root, taken.queueName, *ack, settled);
     discard(taken);
     return std::nullopt;
   }
@@ -241,8 +266,8 @@ std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) 
     sources.push_back(sourceOf(input).value_or(fs::path(input.url.text())));
   }
   logEvent(label + ": its host is gone; converting its remaining files");
-  AcceptedRequest accepted{root, std::move(taken), request->format, std::move(sources), *ack,
-                           0,    nullptr};
+  AcceptedRequest accepted{
+      root, std::move(taken), request->format, std::move(sources), *ack, 0, nullptr, {}};
   skipFinished(accepted);
   return accepted;
 }
@@ -309,7 +334,8 @@ std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest 
     }
     writeAnswer(root, taken.queueName, ack);  // the provider waits for this first answer
     return AcceptedRequest{
-        root, std::move(taken), request->format, std::move(sources), std::move(ack), 0, nullptr};
+        root, std::move(taken), request->format, std::move(sources), std::move(ack), 0, nullptr,
+        {}};
   } catch (...) {
     // The request leaves the queue only once its answer is on disk.
     putBack(taken);
@@ -317,7 +343,8 @@ std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest 
   }
 }
 
-bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit) {
+bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit,
+             const OutcomeHandler& settled) {
   Acknowledgement& ack = accepted.acknowledgement;
   const std::string label = labelOf(accepted.taken.queueName);
   skipFinished(accepted);
@@ -325,13 +352,16 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
     const fs::path& source = accepted.sources[accepted.next];
     const std::string input = platform::validUtf8(source.filename().string());
     if (!accepted.conversion) {
-      std::optional<OutputFormat> format = outputFormat(accepted.format);
-      if (format) {
-        accepted.conversion = Conversion::start(source, *format, ack.jobs[accepted.next].text());
+      ConversionStart started{nullptr, "its format is not known"};
+      if (std::optional<OutputFormat> format = outputFormat(accepted.format)) {
+        started = Conversion::start(source, *format, ack.jobs[accepted.next].text());
       }
-      if (accepted.conversion) return false;
-      logEvent(label + ": " + input + " is not a readable regular file, or ffmpeg did not start");
-      record(accepted, std::nullopt);
+      if (started.conversion) {
+        accepted.conversion = std::move(started.conversion);
+        return false;
+      }
+      logEvent(label + ": " + input + " not converted: " + started.failure);
+      record(accepted, std::nullopt, started.failure);
     } else {
       switch (accepted.conversion->poll(stallLimit)) {
         case Conversion::Progress::running:
@@ -339,13 +369,14 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
         case Conversion::Progress::succeeded: {
           std::optional<fs::path> output = accepted.conversion->finish();
           if (!output) logEvent(label + ": the output of " + input + " could not be named");
-          record(accepted, output);
+          record(accepted, output, accepted.conversion->failure());
           break;
         }
         case Conversion::Progress::failed:
           logEvent(label + ": ffmpeg failed on " + input +
-                   (accepted.conversion->stalled() ? " (stopped: no progress)" : ""));
-          record(accepted, std::nullopt);
+                   (accepted.conversion->stalled() ? " (stopped: no progress)" : "") + ": " +
+                   accepted.conversion->failure());
+          record(accepted, std::nullopt, accepted.conversion->failure());
           break;
       }
     }
@@ -354,6 +385,7 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
   if (update(accepted) && ack.terminal) {
     discard(accepted.taken);
     accepted.taken.ownership.reset();
+    tell(settled, outcomeOf(accepted), label);
   }
   return ack.terminal;
 }
@@ -368,18 +400,19 @@ bool convertNext(AcceptedRequest& accepted, std::chrono::duration<double> stallL
   }
 }
 
-std::vector<AcceptedRequest> resumeAbandoned(const fs::path& root) {
+std::vector<AcceptedRequest> resumeAbandoned(const fs::path& root, const OutcomeHandler& settled) {
   namespace names = FinderConversion::names;
   std::optional<platform::Directory> queue =
       FinderConversion::existingStateDirectory(root, names::kRequests);
   std::optional<platform::Directory> answers =
       FinderConversion::existingStateDirectory(root, names::kAcknowledgements);
-  if (!queue) return {};
   std::vector<AcceptedRequest> resumed;
-  for (const TakenFile& file : takenFiles(*queue)) {
+  for (const TakenFile& file : queue ? takenFiles(*queue) : std::vector<TakenFile>{}) {
     std::optional<TakenRequest> taken = adopt(*queue, file);
     if (!taken) continue;
-    if (auto accepted = resume(root, *std::move(taken))) resumed.push_back(*std::move(accepted));
+    if (auto accepted = resume(root, *std::move(taken), settled)) {
+      resumed.push_back(*std::move(accepted));
+    }
   }
   if (!answers) return resumed;
   // Acknowledgements left unfinished with no request to finish them from.
@@ -391,11 +424,30 @@ std::vector<AcceptedRequest> resumeAbandoned(const fs::path& root) {
       if (ack && ack->accepted && !ack->terminal) return ack;
       return std::nullopt;
     };
-    if (!unfinished() || isTaken(*queue, name)) continue;
+    if (!unfinished() || (queue && isTaken(*queue, name))) continue;
     // A live host writes the terminal answer before it lets its taken file go: read again.
-    if (std::optional<Acknowledgement> ack = unfinished()) failRemaining(root, name, *ack);
+    if (std::optional<Acknowledgement> ack = unfinished()) failRemaining(root, name, *ack, settled);
   }
   return resumed;
+}
+
+RequestOutcome outcomeOf(const AcceptedRequest& accepted) {
+  const Acknowledgement& ack = accepted.acknowledgement;
+  RequestOutcome outcome{ack.id, accepted.format, 0, {}, 0, ack.outputs};
+  for (std::size_t job = 0; job < ack.jobs.size(); ++job) {
+    const auto state = ack.states.find(ack.jobs[job].text());
+    if (state == ack.states.end()) continue;
+    if (state->second == "done") ++outcome.converted;
+    if (state->second != "failed") continue;
+    if (job >= accepted.sources.size()) {
+      ++outcome.failedUnnamed;
+      continue;
+    }
+    const bool known = job < accepted.failures.size() && !accepted.failures[job].empty();
+    outcome.failures.push_back({platform::validUtf8(accepted.sources[job].filename().string()),
+                                known ? accepted.failures[job] : std::string(kReasonUnknown)});
+  }
+  return outcome;
 }
 
 }  // namespace host

@@ -11,6 +11,7 @@
 
 #include "exchange/records.h"
 #include "host/conversion.h"
+#include "host/request_outcome.h"
 #include "platform/core/files.h"
 
 namespace host {
@@ -45,6 +46,7 @@ struct AcceptedRequest {
   FinderConversion::Acknowledgement acknowledgement;
   std::size_t next = 0;                    // the next source to convert, if its job is queued
   std::unique_ptr<Conversion> conversion;  // converting sources[next]
+  std::vector<std::string> failures = {};  // per job: why it failed here ("" when it did not)
 };
 
 // answerRequest answers one taken request at once in "acknowledgements": refused with a sentence
@@ -60,10 +62,13 @@ std::optional<AcceptedRequest> answerRequest(const std::filesystem::path& root, 
 
 // advance moves `accepted` on without waiting: starts the next queued job's conversion, or
 // polls the running one (stopped after `stallLimit` without progress) and, once it has ended,
-// records the job's state ("done" or "failed") and output in the acknowledgement. After the
-// last job the acknowledgement is terminal and the taken file is removed. True when the request
-// is finished. Failures to write the acknowledgement are logged, never thrown.
-bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit);
+// records the job's state ("done" or "failed") and output in the acknowledgement, and a failed
+// job's reason beside it. After the last job the acknowledgement is terminal, the taken file is
+// removed and `settled` hears the outcome (once, when the terminal acknowledgement is on disk).
+// True when the request is finished. Failures to write the acknowledgement, and what `settled`
+// throws, are logged, never thrown.
+bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit,
+             const OutcomeHandler& settled = {});
 
 // convertNext converts the next input of `accepted` to its end (advance until that job is
 // recorded). True when the request is finished.
@@ -75,8 +80,13 @@ bool convertNext(AcceptedRequest& accepted,
 // answered; resumed (its queued jobs converted again) when its acknowledgement is accepted and
 // not terminal; and removed when it was answered for good. An accepted, non-terminal
 // acknowledgement whose request file is gone has its queued jobs marked failed and is made
-// terminal. Returns the resumed requests, now owned by this host.
-std::vector<AcceptedRequest> resumeAbandoned(const std::filesystem::path& root);
+// terminal; `settled` hears of each request settled that way (its file names are lost, the counts
+// are not). Returns the resumed requests, now owned by this host.
+std::vector<AcceptedRequest> resumeAbandoned(const std::filesystem::path& root,
+                                             const OutcomeHandler& settled = {});
+
+// outcomeOf: how `accepted` ended, as its acknowledgement and this host's reasons tell it.
+RequestOutcome outcomeOf(const AcceptedRequest& accepted);
 
 // unreadableInputSentence names the input that cannot be read; a name that is not valid UTF-8
 // is shown with replacement characters.

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/error.h"
 #include "platform/client/notification.h"
 #include "platform/client/services_client.h"
+#include "platform/core/error.h"
 #include "services/client_arguments.h"
 
 namespace {
 
 void report(bool notify, const services::NotificationTexts& texts, bool failure) {
-  if (notify) platform::showNotification(texts.summary, texts.body, failure);
+  if (notify) platform::showNotification({texts.summary, texts.body, failure, {}});
 }
 
 }  // namespace

@@ -50,4 +50,12 @@ bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesy
   }
 }
 
+void checkCanCreate(const std::filesystem::path& path) {
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (fd < 0) throw errnoError(errno, path.native());
+  ::close(fd);
+  ::unlink(path.c_str());
+}
+
 }  // namespace platform

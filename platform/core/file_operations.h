@@ -18,4 +18,9 @@ void moveItemWithoutReplacing(const std::filesystem::path& from, const std::file
 // answer: false when `to` exists (nothing moved); other failures throw.
 bool renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// checkCanCreate creates `path` as a new empty file (never through a link, never over anything
+// already there) and removes it again: whether a file can be made there now. Throws errnoError
+// with the reason (EACCES, EROFS, ENOSPC, EEXIST...).
+void checkCanCreate(const std::filesystem::path& path);
+
 }  // namespace platform

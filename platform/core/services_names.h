@@ -1,7 +1,8 @@
 #pragma once
 
 // The D-Bus names both sides of the Services machinery agree on: the provider's bus object and
-// the client that stands in for the desktop's Services menu.
+// the client that stands in for the desktop's Services menu; and the desktop entry name that the
+// installer and the notifications share.
 namespace platform {
 
 // The add-on's port name (NSPortName in its Info.plist), used as the provider's well-known bus
@@ -16,5 +17,10 @@ inline constexpr const char* kServicesObjectPath = "/app/tonebrook/Services";
 inline constexpr const char* kServicesInterface = "app.tonebrook.Services";
 inline constexpr const char* kServicesConvertMethod = "Convert";
 inline constexpr const char* kServicesFailedError = "app.tonebrook.Services.Failed";
+
+// The desktop's application entry of Tonebrook: the installer writes
+// "<data>/applications/<kDesktopEntryName>.desktop", and every notification names it in its
+// "desktop-entry" hint, so that the desktop attributes it to Tonebrook.
+inline constexpr const char* kDesktopEntryName = "tonebrook";
 
 }  // namespace platform

@@ -94,6 +94,11 @@ class SpawnRequest {
                                                   0600);
       case StreamTarget::Kind::sameAsOutput:
         return ::posix_spawn_file_actions_adddup2(&actions_, 1, stream);
+      case StreamTarget::Kind::descriptor:
+        if (target.descriptor < 0) return EINVAL;
+        return ::posix_spawn_file_actions_adddup2(&actions_, target.descriptor, stream);
+      case StreamTarget::Kind::inherited:
+        return 0;
     }
     return EINVAL;
   }
@@ -158,8 +163,9 @@ class SpawnRequest {
   std::vector<Descriptor> copies_;
 };
 
-// Where util-linux installs setpriv (an essential package on Debian).
+// Where util-linux installs setpriv and setsid (an essential package on Debian).
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
+constexpr const char* kSetsid = "/usr/bin/setsid";
 
 bool isExecutableFile(const std::string& path) {
   struct stat facts {};
@@ -300,6 +306,23 @@ void ChildProcess::kill() {
 
 void ChildProcess::sendSignal(int signal) {
   if (pid_ > 0 && !status_) ::kill(pid_, signal);
+}
+
+void startDetached(const SpawnOptions& options) {
+  if (options.arguments.empty()) throw errnoError(EINVAL, "");
+  SpawnOptions starter = options;
+  starter.newSession = false;
+  starter.endsWithThisProcess = false;
+  starter.searchPath = false;
+  // setsid --fork: the program runs in a grandchild that the system adopts once setsid is gone.
+  starter.arguments = {kSetsid, "--fork", "--", resolvedProgram(options)};
+  starter.arguments.insert(starter.arguments.end(), options.arguments.begin() + 1,
+                           options.arguments.end());
+  const int status = ChildProcess::spawn(starter).wait();
+  if (status != 0) {
+    throw Error(std::string(kLaunchDomain), status,
+                options.arguments.front() + ": setsid ended with status " + std::to_string(status));
+  }
 }
 
 void replaceProcess(const std::vector<std::string>& arguments) {

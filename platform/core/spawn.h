@@ -16,13 +16,18 @@ struct StreamTarget {
     nullDevice,    // /dev/null
     file,          // `file`: read for standard input; for output created or truncated, mode 0600
     sameAsOutput,  // a copy of the child's standard output (standard error only)
+    descriptor,    // a copy of `descriptor`, open in this process until spawn returns
+    inherited,     // this process's own stream of the same number
   };
   Kind kind = Kind::nullDevice;
   std::filesystem::path file;
+  int descriptor = -1;
 
   static StreamTarget nullDevice() { return {}; }
   static StreamTarget toFile(std::filesystem::path path) { return {Kind::file, std::move(path)}; }
   static StreamTarget sameAsOutput() { return {Kind::sameAsOutput, {}}; }
+  static StreamTarget toDescriptor(int fd) { return {Kind::descriptor, {}, fd}; }
+  static StreamTarget inheritedStream() { return {Kind::inherited, {}}; }
 };
 
 // SpawnOptions says how ChildProcess::spawn starts a program. Whatever they say, the child
@@ -96,6 +101,15 @@ class ChildProcess {
   int pid_ = -1;
   std::optional<int> status_;
 };
+
+// startDetached starts the program of `options` so that it outlives this process and is never
+// its child: util-linux's setsid forks it into a session of its own and exits at once, which
+// this call waits for; the system reaps the program when it ends, so no zombie is left and
+// nothing here owns it. `newSession` and `endsWithThisProcess` do not apply. Throws
+// errnoError(code, arguments[0]) when the program is missing or not executable, and an error of
+// kLaunchDomain when setsid fails; a program that the system cannot execute for another reason
+// is not reported.
+void startDetached(const SpawnOptions& options);
 
 // replaceProcess executes arguments[0] (a path; PATH is not searched) in place of this program,
 // with `arguments` as its argument list: the process keeps its id, environment, working

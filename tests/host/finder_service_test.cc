@@ -110,12 +110,15 @@ class HostServiceTest : public ::testing::Test {
     return test_support::names(FinderConversion::requests(root_));
   }
 
-  // serve runs the host in this process until it leaves; what it logged.
+  // serve runs the host in this process until it leaves; what it logged. The outcomes it told
+  // are added to told_.
   std::string serve(double stallSeconds = 60) {
     ScopedPath path(bin_);
     ::testing::internal::CaptureStderr();
     try {
-      host::serveQueue({root_, false, 0.3, stallSeconds}, {"--finder-service"});
+      host::serveQueue({root_, false, 0.3, stallSeconds,
+                        [&](const host::RequestOutcome& outcome) { told_.push_back(outcome); }},
+                       {"--finder-service"});
     } catch (...) {
       ADD_FAILURE() << "the host ended with an error: " << ::testing::internal::GetCapturedStderr();
       return {};
@@ -144,6 +147,7 @@ class HostServiceTest : public ::testing::Test {
   fs::path bin_ = directory_ / "bin";
   fs::path calls_ = directory_ / "calls";
   fs::path elsewhere_ = directory_ / "elsewhere";  // where a planted link leads
+  std::vector<host::RequestOutcome> told_;
 };
 
 // 1. Every request is answered, or stays in the queue when its answer cannot be written; none
@@ -304,6 +308,10 @@ TEST_F(HostServiceTest, AConversionWithoutProgressIsStoppedAndLeavesNothing) {
   EXPECT_FALSE(platform::testing::processAlive(std::stoi(calls().front())));
   EXPECT_EQ(test_support::names(music_), std::set<std::string>{"stuck.wav"});
   EXPECT_NE(log.find("no progress"), std::string::npos) << log;
+  ASSERT_EQ(told_.size(), 1u);
+  EXPECT_EQ(
+      told_[0].failures,
+      (std::vector<host::FailedFile>{{"stuck.wav", "the conversion stopped making progress"}}));
 }
 
 TEST_F(HostServiceTest, AnInputReplacedByAFifoAfterAcceptanceNeverReachesTheConverter) {
@@ -391,20 +399,35 @@ TEST_F(HostServiceTest, TheNextHostSettlesWhatAGoneHostLeft) {
     std::vector<std::string> states;  // afterwards ("" for no acknowledgement)
     bool terminal;
     bool requestFileStays;
+    // What this host tells: converted, failed by name, failed without one; nothing when it did
+    // not settle the request itself.
+    std::optional<std::vector<std::size_t>> told;
   } cases[] = {
-      {"taken, never answered", {true, std::nullopt}, {"done", "done"}, true, false},
-      {"accepted, one job done", {true, {{"done", "queued"}}}, {"done", "done"}, true, false},
+      {"taken, never answered", {true, std::nullopt}, {"done", "done"}, true, false, {{2, 0, 0}}},
+      {"accepted, one job done",
+       {true, {{"done", "queued"}}},
+       {"done", "done"},
+       true,
+       false,
+       {{2, 0, 0}}},
       {"accepted, its request file gone",
        {false, {{"done", "queued"}}},
        {"done", "failed"},
        true,
-       false},
-      {"answered for good", {true, {{"done", "failed"}}, true}, {"done", "failed"}, true, false},
+       false,
+       {{1, 0, 1}}},
+      {"answered for good",
+       {true, {{"done", "failed"}}, true},
+       {"done", "failed"},
+       true,
+       false,
+       std::nullopt},
       {"held by a live host",
        {true, {{"queued", "queued"}}, false, true},
        {"queued", "queued"},
        false,
-       true},
+       true,
+       std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -436,8 +459,18 @@ TEST_F(HostServiceTest, TheNextHostSettlesWhatAGoneHostLeft) {
       ASSERT_TRUE(liveHost && liveHost->tryLockExclusive());
     }
 
+    told_.clear();
     serve();
 
+    if (c.told) {
+      ASSERT_EQ(told_.size(), 1u);
+      EXPECT_EQ(told_[0].id, request.id);
+      EXPECT_EQ((std::vector<std::size_t>{told_[0].converted, told_[0].failures.size(),
+                                          told_[0].failedUnnamed}),
+                *c.told);
+    } else {
+      EXPECT_EQ(told_.size(), 0u);
+    }
     const Acknowledgement after = *answerTo(request.id);
     std::vector<std::string> states;
     for (const platform::Uuid& job : after.jobs) states.push_back(after.states.at(job.text()));

@@ -116,6 +116,45 @@ TEST_F(FinderServiceTest, AnswersAtOnceThenReportsEachJob) {
                               platform::Url::fromFilePath(directory_ / "Music" / "good.ogg")});
 }
 
+// Once the request has ended, and only then, the host hears how: each failed file by name (made
+// valid UTF-8) with its own reason.
+TEST_F(FinderServiceTest, ARequestThatEndsIsToldOnceWithEachFailedFilesReason) {
+  if (!host::ffmpegAvailable()) GTEST_SKIP() << "ffmpeg is not installed";
+  const fs::path music = directory_ / "Music";
+  host_test::writeSilentWav(music / "good.wav");
+  std::ofstream(music / "caf\xe9.wav") << "a text file, renamed";
+  host_test::writeSilentWav(music / "gone.wav");
+  Request request = queue({music / "good.wav", music / "caf\xe9.wav", music / "gone.wav"}, "mp3");
+  std::string name = FinderConversion::fileName(request.id);
+  fs::path taken = FinderConversion::requests(root_) / ".taken-test";
+  fs::rename(FinderConversion::requests(root_) / name, taken);
+  std::optional<host::AcceptedRequest> accepted =
+      host::answerRequest(root_, {taken, name, std::nullopt});
+  ASSERT_TRUE(accepted);
+  fs::remove(music / "gone.wav");  // after acceptance, before its turn
+
+  std::vector<host::RequestOutcome> told;
+  const host::OutcomeHandler hear = [&](const host::RequestOutcome& outcome) {
+    told.push_back(outcome);
+  };
+  while (!host::advance(*accepted, std::chrono::seconds(60), hear)) {
+    EXPECT_EQ(told.size(), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].id, request.id);
+  EXPECT_EQ(told[0].format, "mp3");
+  EXPECT_EQ(told[0].converted, 1u);
+  EXPECT_EQ(told[0].failures,
+            (std::vector<host::FailedFile>{{"caf\uFFFD.wav", "not an audio file"},
+                                           {"gone.wav", "the file is no longer there"}}));
+  EXPECT_EQ(told[0].failedUnnamed, 0u);
+  EXPECT_EQ(told[0].outputs,
+            std::vector<platform::Url>{platform::Url::fromFilePath(music / "good.mp3")});
+  EXPECT_TRUE(answerTo(request.id).terminal);
+}
+
 // A host started before its state root exists gets no directory watch at first: it looks every
 // 50 ms, watches once the queue is there, and answers a request queued while it waits.
 TEST_F(FinderServiceTest, AnswersARequestQueuedWhileItWaitsEvenWithoutAQueueAtStart) {

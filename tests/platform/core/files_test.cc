@@ -326,6 +326,20 @@ TEST(RenameWithoutReplacingTest, MovesToAFreeNameAndLeavesATakenOneAlone) {
   EXPECT_ERRNO(platform::renameWithoutReplacing(dir / ".partial", dir / "again.mp3"), ENOENT);
 }
 
+TEST(CheckCanCreateTest, LeavesNothingAndReportsWhyNot) {
+  TempDirectory dir;
+  EXPECT_NO_THROW(platform::checkCanCreate(dir / "probe"));
+  EXPECT_EQ(names(dir.path()), std::set<std::string>{});
+  // Never over something already there, not even a dangling link, which stays.
+  writeText(dir / "taken", "kept");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "link");
+  EXPECT_ERRNO(platform::checkCanCreate(dir / "taken"), EEXIST);
+  EXPECT_ERRNO(platform::checkCanCreate(dir / "link"), EEXIST);
+  EXPECT_EQ(readText(dir / "taken"), "kept");
+  EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
+  EXPECT_ERRNO(platform::checkCanCreate(dir / "no folder" / "probe"), ENOENT);
+}
+
 TEST(ProcessFactsTest, HomeDirectoryPrefersAnAbsoluteHome) {
   const char* saved = std::getenv("HOME");
   const std::string previous = saved != nullptr ? saved : "";

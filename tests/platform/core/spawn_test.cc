@@ -12,10 +12,13 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/core/files.h"
+#include "platform/core/output_capture.h"
 #include "platform/testing/processes.h"
 #include "support/test_support.h"
 
@@ -421,6 +424,62 @@ TEST(ChildProcessTest, AChildThatEndsWithThisProcessIsKilledWhenItsSpawningThrea
   ChildProcess survivor;
   std::thread([&] { survivor = ChildProcess::spawn(plain); }).join();
   EXPECT_EQ(survivor.waitFor(300ms), std::nullopt) << "without the option it runs on";
+}
+
+// A capture keeps the first bytes a child writes and never holds it up: a child that writes far
+// more than a pipe holds ends all the same while the capture is collected.
+TEST(OutputCaptureTest, KeepsTheFirstBytesAndNeverStallsTheChild) {
+  const struct {
+    const char* name;
+    const char* script;
+    std::size_t limit;
+    std::string kept;
+  } cases[] = {
+      {"short", "printf 'one\\ntwo\\n' >&2", 100, "one\ntwo\n"},
+      {"nothing", "exit 0", 100, ""},
+      {"a megabyte, cut", "head -c 1048576 /dev/zero | tr '\\0' x >&2", 10, "xxxxxxxxxx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OutputCapture capture(c.limit);
+    SpawnOptions options = shell(c.script);
+    options.errors = capture.target();
+    ChildProcess child = ChildProcess::spawn(options);
+    capture.closeWriteEnd();
+    std::optional<int> status;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!(status = child.waitFor(10ms)) && std::chrono::steady_clock::now() < deadline) {
+      capture.collect();
+    }
+    capture.collect();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(capture.text(), c.kept);
+  }
+}
+
+TEST(StartDetachedTest, TheProgramLeadsASessionOfItsOwnAndIsNotOurChild) {
+  TempDirectory directory;
+  const fs::path facts = directory / "facts";
+  SpawnOptions options =
+      shell("cat /proc/$$/stat > \"$0.new\" && mv \"$0.new\" \"$0\"; exec sleep 30");
+  options.arguments.push_back(facts.string());
+  startDetached(options);
+  ASSERT_TRUE(test_support::waitUntil([&] { return fs::exists(facts); }));
+  // After the parenthesised name: state, parent, process group, session.
+  const std::string stat = readText(facts);
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string state;
+  int parent = 0;
+  int group = 0;
+  int session = 0;
+  fields >> state >> parent >> group >> session;
+  const int pid = std::stoi(stat);
+  EXPECT_EQ(session, pid);
+  EXPECT_NE(parent, processId());
+  EXPECT_TRUE(testing::processAlive(pid));
+  testing::sendSignal(pid, SIGKILL);
+
+  EXPECT_ERRNO(startDetached(program({(directory / "missing").string()})), ENOENT);
 }
 
 }  // namespace
