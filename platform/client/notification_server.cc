@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/client/bus_handles.h"
 #include "platform/core/services_names.h"
 #include "platform/core/unicode.h"
 
@@ -27,32 +28,10 @@ constexpr std::uint64_t kNotifyTimeoutUsec = 3'000'000;
 // A file manager the bus starts for ShowItems may take longer to come up.
 constexpr std::uint64_t kShowItemsTimeoutUsec = 25'000'000;
 
-struct BusUnref {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-struct SlotUnref {
-  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusUnref>;
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
-using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
-
-// ErrorSlot frees an sd_bus_error on every way out.
-struct ErrorSlot {
-  sd_bus_error value = SD_BUS_ERROR_NULL;
-  ErrorSlot() = default;
-  ErrorSlot(const ErrorSlot&) = delete;
-  ErrorSlot& operator=(const ErrorSlot&) = delete;
-  ~ErrorSlot() { sd_bus_error_free(&value); }
-  std::string text(int result) const {
-    if (value.message != nullptr) return value.message;
-    if (value.name != nullptr) return value.name;
-    return "error " + std::to_string(-result);
-  }
-};
+using bus::BusPtr;
+using bus::ErrorSlot;
+using bus::MessagePtr;
+using bus::SlotPtr;
 
 BusPtr connect(const char* address) {
   sd_bus* raw = nullptr;

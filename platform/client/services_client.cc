@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/client/bus_handles.h"
 #include "platform/core/error.h"
 #include "platform/core/services_names.h"
 #include "platform/core/unicode.h"
@@ -34,20 +35,9 @@ Error clientError(std::string_view sentence) {
   return Error(std::string(kServicesClientDomain), 1, std::string(sentence));
 }
 
-struct BusUnref {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-struct MessageUnref {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusUnref>;
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-// ErrorSlot frees an sd_bus_error on every way out.
-struct ErrorSlot {
-  sd_bus_error value = SD_BUS_ERROR_NULL;
-  ~ErrorSlot() { sd_bus_error_free(&value); }
-};
+using bus::BusPtr;
+using bus::ErrorSlot;
+using bus::MessagePtr;
 
 bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
