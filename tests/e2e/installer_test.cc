@@ -110,11 +110,14 @@ TEST_F(Installer, InstallerRolesInProgressAreNotTheRunningHost) {
         << role[1] << " runs as the installer program";
   }
   const std::unique_ptr<Program> server = start({host().string(), "--finder-service"});
+  // Its environment in place too: the lookup reads its HOME there.
+  const std::string serverProc = "/proc/" + std::to_string(server->pid());
   ASSERT_TRUE(waitFor(
       [&] {
         std::error_code error;
-        return fs::read_symlink("/proc/" + std::to_string(server->pid()) + "/exe", error) ==
-               fs::canonical(host());
+        std::ifstream environment(serverProc + "/environ");
+        return fs::read_symlink(serverProc + "/exe", error) == fs::canonical(host()) &&
+               environment.get() != std::char_traits<char>::eof();
       },
       5));
 
