@@ -14,7 +14,7 @@ inline constexpr std::string_view kInstallAddOnOption = "--install-addon";
 inline constexpr std::string_view kRetireProviderOption = "--retire-provider";
 // kInstallerUsage: the usage of the installer roles, after "usage: " or its indent.
 inline constexpr const char* kInstallerUsage =
-    "Tonebrook --install-addon PACKAGE\n"
+    "Tonebrook --install-addon [PACKAGE]\n"
     "       Tonebrook --retire-provider\n";
 
 // Role is one command-line role: its option, and what runs it with the arguments after it.

@@ -186,6 +186,31 @@ TEST_F(Installer, RefusesSomethingThatIsNotTheAddOn) {
   EXPECT_EQ(FinderConversion::inventory(installedPackage()), before);
 }
 
+// Without PACKAGE, the add-on that came with the host, beside its bundle (as a package installs
+// both in /usr/lib/tonebrook), also when the host is run through a link (/usr/bin/Tonebrook).
+TEST_F(Installer, WithoutAPackageInstallsTheAddOnBesideTheHost) {
+  const fs::path link = directory() / "bin/Tonebrook";
+  fs::create_directories(link.parent_path());
+  fs::create_symlink(host(), link);
+  {
+    SCOPED_TRACE("no add-on beside the host");
+    const RunResult result = run({link.string(), "--install-addon"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors,
+              "No add-on package was found beside this copy of Tonebrook. Name one: Tonebrook "
+              "--install-addon PACKAGE. Nothing was changed.\n");
+    EXPECT_FALSE(fs::exists(installedPackage()));
+  }
+  fs::copy(builtPackage(), hostBundle().parent_path() / FinderConversion::serviceName,
+           fs::copy_options::recursive);
+  const RunResult result = run({link.string(), "--install-addon"});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(FinderConversion::inventory(installedPackage()),
+            FinderConversion::inventory(builtPackage()));
+  EXPECT_EQ(receipt().files, FinderConversion::inventory(installedPackage()));
+  EXPECT_EQ(receipt().appPath->filePath(), hostBundle()) << "bound to the bundle, not the link";
+}
+
 // Only UTF-8 goes on the bus: user data typed in another encoding is sent with replacement
 // characters, and the provider refuses it like any unknown format.
 TEST_F(Installer, UserDataThatIsNotUtf8GetsTheFormatSentence) {
