@@ -13,6 +13,8 @@ packages=(
   ffmpeg
   # bench/table.sh times with Python and takes its reference from the openssl command.
   python3 openssl
+  # The tests read the manual pages with groff; man shows them.
+  man-db groff-base
 )
 
 missing=()
