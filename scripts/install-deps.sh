@@ -13,8 +13,9 @@ packages=(
   ffmpeg
   # bench/table.sh times with Python and takes its reference from the openssl command.
   python3 openssl
-  # The tests read the manual pages with groff; man shows them.
-  man-db groff-base
+  # The Debian package: dpkg-shlibdeps finds its library dependencies; the tests read the
+  # manual pages with man and groff.
+  dpkg-dev man-db groff-base
 )
 
 missing=()
