@@ -12,4 +12,5 @@ trap 'rm -rf "$tree"' EXIT
 "$build/bench/inventory_bench" time "$tree" 1
 "$build/bench/lifetime_tick_bench" --benchmark_min_time=0.01 \
   --executable="$build/Tonebrook Quick Conversion.service/Contents/MacOS/TonebrookQuickConversion"
+"$build/bench/running_applications_bench" --benchmark_min_time=0.01
 bench/table.sh --build-dir "$build" --warm-calls 3 --cold-calls 1 --idle-seconds 1

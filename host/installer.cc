@@ -129,6 +129,10 @@ fs::path installerOfHost(const fs::path& hostBundle) {
   return hostBundle / "Contents" / "Helpers" / "tonebrook-install";
 }
 
+fs::path addOnBesideHost(const fs::path& hostBundle) {
+  return hostBundle.parent_path() / FinderConversion::serviceName;
+}
+
 void installAddOn(const Installation& installation) {
   const platform::Bundle addOn = openAddOn(installation.package);
   if (!fs::is_regular_file(installation.client)) throw failure(std::string(kClientMissingSentence));
@@ -138,11 +142,14 @@ void installAddOn(const Installation& installation) {
 }
 
 int runInstallAddOn(const std::vector<std::string>& arguments) {
-  if (arguments.size() != 1) return reportFailure("Usage: Tonebrook --install-addon PACKAGE");
+  if (arguments.size() > 1) return reportFailure("Usage: Tonebrook --install-addon [PACKAGE]");
   try {
     const fs::path host = thisHostBundle();
-    installAddOn(
-        {.package = fs::absolute(arguments[0]), .hostBundle = host, .client = clientOfHost(host)});
+    const fs::path package = arguments.empty() ? addOnBesideHost(host) : fs::absolute(arguments[0]);
+    if (arguments.empty() && !fs::exists(fs::symlink_status(package))) {
+      return reportFailure(kNoAddOnBesideSentence);
+    }
+    installAddOn({.package = package, .hostBundle = host, .client = clientOfHost(host)});
     return 0;
   } catch (const platform::Error& error) {
     return reportFailure(error.description());

@@ -16,6 +16,9 @@ inline constexpr std::string_view kChangedWhileCopyingSentence =
     "The add-on package changed while it was being installed. Nothing was changed.";
 inline constexpr std::string_view kClientMissingSentence =
     "The Services client is missing from this copy of Tonebrook. Nothing was changed.";
+inline constexpr std::string_view kNoAddOnBesideSentence =
+    "No add-on package was found beside this copy of Tonebrook. Name one: Tonebrook "
+    "--install-addon PACKAGE. Nothing was changed.";
 
 // Installation is what one install works with.
 struct Installation {
@@ -40,7 +43,13 @@ std::filesystem::path hostExecutableOf(const std::filesystem::path& hostBundle);
 // host). `Tonebrook --install-addon` and `--retire-provider` replace themselves with it.
 std::filesystem::path installerOfHost(const std::filesystem::path& hostBundle);
 
-// runInstallAddOn is `Tonebrook --install-addon PACKAGE` (`arguments`: those after the option):
+// addOnBesideHost: the add-on package that is installed with a host bundle, in the same
+// directory ("/usr/lib/tonebrook/Tonebrook Quick Conversion.service" for
+// "/usr/lib/tonebrook/Tonebrook.app"; the build tree keeps the same relation).
+std::filesystem::path addOnBesideHost(const std::filesystem::path& hostBundle);
+
+// runInstallAddOn is `Tonebrook --install-addon [PACKAGE]` (`arguments`: those after the
+// option; without PACKAGE, addOnBesideHost, or kNoAddOnBesideSentence when nothing is there):
 // 0 on success, else the sentence and a line feed on standard error and 1. Runs in the program
 // of installerOfHost: the host bundle is the one that holds it.
 int runInstallAddOn(const std::vector<std::string>& arguments);

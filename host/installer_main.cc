@@ -24,10 +24,20 @@ int usage() {
   return 2;
 }
 
+int help() {
+  std::fputs("usage: ", stdout);
+  for (const char* text : {host::kInstallerUsage, host::kHelpUsage, "\n", host::kInstallerHelp,
+                           host::kHelpOptionHelp}) {
+    std::fputs(text, stdout);
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv, argv + argc);
+  if (host::asksForHelp(arguments)) return help();
   if (const std::optional<int> status = host::runRole(kRoles, arguments)) return *status;
   return usage();
 }

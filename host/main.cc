@@ -30,11 +30,24 @@ constexpr host::Role kRoles[] = {
 constexpr std::string_view kInstallerRoles[] = {host::kInstallAddOnOption,
                                                 host::kRetireProviderOption};
 
+void printUsage(std::FILE* stream) {
+  std::fputs(host::kFinderServiceUsage, stream);
+  std::fputs("       ", stream);
+  std::fputs(host::kInstallerUsage, stream);
+}
+
 int usage() {
-  std::fputs(host::kFinderServiceUsage, stderr);
-  std::fputs("       ", stderr);
-  std::fputs(host::kInstallerUsage, stderr);
+  printUsage(stderr);
   return 2;
+}
+
+int help() {
+  printUsage(stdout);
+  for (const char* text : {host::kHelpUsage, host::kHostIntroduction, host::kFinderServiceHelp,
+                           host::kInstallerHelp, host::kHelpOptionHelp}) {
+    std::fputs(text, stdout);
+  }
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 // becomeInstaller replaces this process with the installer program, same arguments after the
@@ -59,6 +72,7 @@ int becomeInstaller(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv, argv + argc);
   if (arguments.size() < 2) return usage();
+  if (host::asksForHelp(arguments)) return help();
   for (const std::string_view option : kInstallerRoles) {
     if (arguments[1] == option) return becomeInstaller(arguments);
   }

@@ -5,6 +5,10 @@
 
 namespace host {
 
+bool asksForHelp(const std::vector<std::string>& arguments) {
+  return arguments.size() >= 2 && (arguments[1] == "--help" || arguments[1] == "-h");
+}
+
 std::optional<int> runRole(std::span<const Role> roles, const std::vector<std::string>& arguments) {
   if (arguments.size() < 2) return std::nullopt;
   for (const Role& role : roles) {

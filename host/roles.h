@@ -14,8 +14,38 @@ inline constexpr std::string_view kInstallAddOnOption = "--install-addon";
 inline constexpr std::string_view kRetireProviderOption = "--retire-provider";
 // kInstallerUsage: the usage of the installer roles, after "usage: " or its indent.
 inline constexpr const char* kInstallerUsage =
-    "Tonebrook --install-addon PACKAGE\n"
+    "Tonebrook --install-addon [PACKAGE]\n"
     "       Tonebrook --retire-provider\n";
+
+// The help both programs print on standard output for "--help" or "-h" (exit status 0): the
+// usage lines, then a line for every option. The host prints all of it; the installer program
+// its own roles.
+inline constexpr const char* kHelpUsage = "       Tonebrook --help\n";
+inline constexpr const char* kHostIntroduction =
+    "\n"
+    "The Tonebrook host application: converts the files that the Tonebrook Quick Conversion\n"
+    "add-on queues, and installs that add-on for the user of $HOME.\n";
+inline constexpr const char* kFinderServiceHelp =
+    "\n"
+    "  --finder-service     serve the conversion queue of the user's state root\n"
+    "                       (~/Library/Application Support/Tonebrook/FinderConversion):\n"
+    "                       answer each request and convert its files with ffmpeg, each\n"
+    "                       output beside its input and never over an existing file; leave\n"
+    "                       once idle for 2 seconds\n"
+    "  --verify-finder-inbox STATE-ROOT\n"
+    "                       with --finder-service: serve STATE-ROOT instead, and first leave\n"
+    "                       packaged-inbox.json there\n";
+inline constexpr const char* kInstallerHelp =
+    "  --install-addon [PACKAGE]\n"
+    "                       install the add-on PACKAGE for the user of $HOME (default: the\n"
+    "                       \"Tonebrook Quick Conversion.service\" beside this Tonebrook.app),\n"
+    "                       bound to this copy of Tonebrook, with the tonebrook-services client\n"
+    "                       and the file-manager and bus entries that run it\n"
+    "  --retire-provider    ask the running conversion provider to quit, and wait for it\n";
+inline constexpr const char* kHelpOptionHelp = "  -h, --help           show this help and exit\n";
+
+// asksForHelp: arguments[1] (after the program path) is "--help" or "-h".
+bool asksForHelp(const std::vector<std::string>& arguments);
 
 // Role is one command-line role: its option, and what runs it with the arguments after it.
 struct Role {

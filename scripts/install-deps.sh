@@ -15,6 +15,9 @@ packages=(
   desktop-file-utils
   # bench/table.sh times with Python and takes its reference from the openssl command.
   python3 openssl
+  # The Debian package: dpkg-shlibdeps finds its library dependencies; the tests read the
+  # manual pages with man and groff.
+  dpkg-dev man-db groff-base
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs every test in the
-# normal and in the sanitizer configuration, then builds the release configuration and runs
-# every benchmark once, briefly.
+# normal and in the sanitizer configuration, then builds the release configuration, runs
+# every benchmark once, briefly, and builds and checks the Debian package from it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,3 +19,4 @@ echo "=== release ==="
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 bench/run_once.sh build/release
+scripts/check-package.sh build/release

@@ -9,6 +9,7 @@
 #include "platform/client/services_client.h"
 #include "platform/core/error.h"
 #include "services/client_arguments.h"
+#include "services/client_help.h"
 
 namespace {
 
@@ -20,6 +21,10 @@ void report(bool notify, const services::NotificationTexts& texts, bool failure)
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (services::asksForHelp(arguments)) {
+    std::cout << services::kClientHelp << std::flush;
+    return std::cout ? 0 : 1;
+  }
   const bool notify = !arguments.empty() && arguments.front() == "--notify";
   try {
     const services::ClientArguments parsed =

@@ -128,6 +128,9 @@ class RegularFile {
 
 // homeDirectory: $HOME when set and absolute, else the user database entry.
 std::filesystem::path homeDirectory();
+// homeDirectoryFor: the home directory by the same rule for a process of this user whose HOME
+// is `homeVariable` (nullopt: not set).
+std::filesystem::path homeDirectoryFor(std::optional<std::string_view> homeVariable);
 
 // processId of the calling process.
 std::int32_t processId();

@@ -35,7 +35,11 @@ std::filesystem::path userDatabaseHome() {
 
 std::filesystem::path homeDirectory() {
   const char* home = std::getenv("HOME");  // NOLINT(concurrency-mt-unsafe): nobody sets it
-  if (home != nullptr && home[0] == '/') return home;
+  return homeDirectoryFor(home != nullptr ? std::optional<std::string_view>(home) : std::nullopt);
+}
+
+std::filesystem::path homeDirectoryFor(std::optional<std::string_view> homeVariable) {
+  if (homeVariable && homeVariable->starts_with('/')) return *homeVariable;
   return userDatabaseHome();
 }
 

@@ -1,14 +1,20 @@
 #include "platform/linux/running_applications.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <map>
+#include <optional>
+#include <string_view>
 #include <system_error>
 
+#include "platform/core/descriptor.h"
+#include "platform/core/files.h"
 #include "platform/desktop/bundle.h"
 
 namespace platform {
@@ -50,6 +56,61 @@ std::optional<std::filesystem::path> bundleOfProcess(int pid, uid_t user) {
   return directory.parent_path().parent_path();
 }
 
+// homeVariableOf reads /proc/PID/environ, the environment the process was started with, up
+// to its first HOME entry (the one getenv finds). Nullopt when the file cannot be read (the
+// process ended, or it may not be inspected); a process without HOME gives an empty string,
+// which the home rule treats like any value that is not absolute. So does a process in the
+// middle of its exec, whose environment is not in place yet: at worst a host just starting is
+// not counted and the provider starts another, which shares the queue with it.
+std::optional<std::string> homeVariableOf(int pid) {
+  constexpr std::string_view kPrefix = "HOME=";
+  const std::string file = "/proc/" + std::to_string(pid) + "/environ";
+  const Descriptor environment(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!environment.valid()) return std::nullopt;
+  std::string entry;      // the entry read so far, while it may still be HOME
+  bool skipping = false;  // the entry is another variable: read on to its end
+  std::array<char, 4096> buffer{};
+  for (;;) {
+    const ssize_t count = ::read(environment.get(), buffer.data(), buffer.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) return std::nullopt;
+    if (count == 0) break;
+    for (const char byte : std::string_view(buffer.data(), static_cast<std::size_t>(count))) {
+      if (byte == '\0') {
+        if (!skipping && entry.starts_with(kPrefix)) return entry.substr(kPrefix.size());
+        entry.clear();
+        skipping = false;
+      } else if (!skipping) {
+        entry.push_back(byte);
+        skipping = entry.size() <= kPrefix.size() && !kPrefix.starts_with(entry);
+      }
+    }
+  }
+  if (!skipping && entry.starts_with(kPrefix)) return entry.substr(kPrefix.size());
+  return std::string();
+}
+
+bool sameDirectory(const std::filesystem::path& one, const std::filesystem::path& other) {
+  const auto normal = [](const std::filesystem::path& path) {
+    std::string text = path.lexically_normal().string();
+    while (text.size() > 1 && text.ends_with('/')) text.pop_back();
+    return text;
+  };
+  if (normal(one) == normal(other)) return true;
+  std::error_code error;  // two names for one directory (a link, a bind mount) share its files
+  return std::filesystem::equivalent(one, other, error) && !error;
+}
+
+// servesHome: the process's home by the platform's rule (HOME when set and absolute, else this
+// user's entry in the user database) is `home`. Processes of this user only are asked.
+bool servesHome(int pid, const std::filesystem::path& home) {
+  const std::optional<std::string> variable = homeVariableOf(pid);
+  if (!variable) return false;
+  const bool isSet = !variable->empty();
+  return sameDirectory(
+      homeDirectoryFor(isSet ? std::optional<std::string_view>(*variable) : std::nullopt), home);
+}
+
 }  // namespace
 
 std::vector<RunningApplication> runningApplicationsWithIdentifier(
@@ -57,6 +118,7 @@ std::vector<RunningApplication> runningApplicationsWithIdentifier(
   std::vector<RunningApplication> found;
   std::map<std::filesystem::path, bool> matches;  // each bundle's Info is read once per call
   const uid_t user = ::getuid();
+  const std::filesystem::path home = homeDirectory();
   for (const int pid : processIds()) {
     const auto bundle = bundleOfProcess(pid, user);
     if (!bundle) continue;
@@ -66,7 +128,9 @@ std::vector<RunningApplication> runningApplicationsWithIdentifier(
       const bool match = opened && opened->identifier() == bundleIdentifier;
       known = matches.emplace(*bundle, match).first;
     }
-    if (known->second) found.push_back({pid, *bundle});
+    // A host of this bundle that serves another home (another state root) never answers our
+    // requests; it must not stand for the running bound copy.
+    if (known->second && servesHome(pid, home)) found.push_back({pid, *bundle});
   }
   return found;
 }

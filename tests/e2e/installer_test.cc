@@ -110,11 +110,14 @@ TEST_F(Installer, InstallerRolesInProgressAreNotTheRunningHost) {
         << role[1] << " runs as the installer program";
   }
   const std::unique_ptr<Program> server = start({host().string(), "--finder-service"});
+  // Its environment in place too: the lookup reads its HOME there.
+  const std::string serverProc = "/proc/" + std::to_string(server->pid());
   ASSERT_TRUE(waitFor(
       [&] {
         std::error_code error;
-        return fs::read_symlink("/proc/" + std::to_string(server->pid()) + "/exe", error) ==
-               fs::canonical(host());
+        std::ifstream environment(serverProc + "/environ");
+        return fs::read_symlink(serverProc + "/exe", error) == fs::canonical(host()) &&
+               environment.get() != std::char_traits<char>::eof();
       },
       5));
 
@@ -212,6 +215,31 @@ TEST_F(Installer, RefusesSomethingThatIsNotTheAddOn) {
             "The chosen package is not a Tonebrook Quick Conversion add-on. "
             "Nothing was changed.\n");
   EXPECT_EQ(FinderConversion::inventory(installedPackage()), before);
+}
+
+// Without PACKAGE, the add-on that came with the host, beside its bundle (as a package installs
+// both in /usr/lib/tonebrook), also when the host is run through a link (/usr/bin/Tonebrook).
+TEST_F(Installer, WithoutAPackageInstallsTheAddOnBesideTheHost) {
+  const fs::path link = directory() / "bin/Tonebrook";
+  fs::create_directories(link.parent_path());
+  fs::create_symlink(host(), link);
+  {
+    SCOPED_TRACE("no add-on beside the host");
+    const RunResult result = run({link.string(), "--install-addon"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors,
+              "No add-on package was found beside this copy of Tonebrook. Name one: Tonebrook "
+              "--install-addon PACKAGE. Nothing was changed.\n");
+    EXPECT_FALSE(fs::exists(installedPackage()));
+  }
+  fs::copy(builtPackage(), hostBundle().parent_path() / FinderConversion::serviceName,
+           fs::copy_options::recursive);
+  const RunResult result = run({link.string(), "--install-addon"});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(FinderConversion::inventory(installedPackage()),
+            FinderConversion::inventory(builtPackage()));
+  EXPECT_EQ(receipt().files, FinderConversion::inventory(installedPackage()));
+  EXPECT_EQ(receipt().appPath->filePath(), hostBundle()) << "bound to the bundle, not the link";
 }
 
 // Only UTF-8 goes on the bus: user data typed in another encoding is sent with replacement

@@ -2,15 +2,18 @@
 // bundles tells what it was started with.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
 
+#include "platform/core/spawn.h"
 #include "platform/desktop/desktop.h"
 #include "support/temp_directory.h"
 #include "test_bundles.h"
@@ -207,6 +210,79 @@ TEST_F(LaunchTest, RunningApplicationsAreBundledBinariesWithTheIdentifierInPidOr
     EXPECT_EQ(found[i].bundleURL, expected[i].bundleURL);
   }
   EXPECT_TRUE(desktop->runningApplications("app.tonebrook.Nobody").empty());
+}
+
+// HomeOverride sets this process's HOME (nullopt: unsets it) until the object goes.
+class HomeOverride {
+ public:
+  explicit HomeOverride(const std::optional<std::string>& home) {
+    if (const char* saved = std::getenv("HOME")) saved_ = saved;
+    apply(home);
+  }
+  HomeOverride(const HomeOverride&) = delete;
+  HomeOverride& operator=(const HomeOverride&) = delete;
+  ~HomeOverride() { apply(saved_); }
+
+ private:
+  static void apply(const std::optional<std::string>& home) {
+    if (home) {
+      ::setenv("HOME", home->c_str(), 1);
+    } else {
+      ::unsetenv("HOME");
+    }
+  }
+  std::optional<std::string> saved_;
+};
+
+// Only the hosts of this user's session count: a process of the bundle counts when the home its
+// environment gives (HOME when set and absolute, else the user database entry) is ours.
+TEST_F(LaunchTest, RunningApplicationsServeTheSameHome) {
+  const fs::path bundle = hostBundle("Tonebrook.app");
+  const fs::path home = directory.path() / "home";
+  fs::create_directories(home);
+  fs::create_directory_symlink(home, directory.path() / "link to home");
+  struct Case {
+    const char* name;
+    std::optional<std::string> homeVariable;  // nullopt: HOME not set
+    bool foundFromHome;                       // our HOME is `home`
+    bool foundFromUserDatabaseHome;           // our HOME is not set
+  };
+  const Case cases[] = {
+      {"the same home", home.string(), true, false},
+      {"the same home spelt with a trailing slash", home.string() + "/", true, false},
+      {"a link to the same home", (directory.path() / "link to home").string(), true, false},
+      {"another home", (directory.path() / "other home").string(), false, false},
+      {"no HOME: the user database entry", std::nullopt, false, true},
+      {"a relative HOME: the user database entry", "home", false, true},
+  };
+  std::vector<ChildProcess> running;
+  for (const Case& c : cases) {
+    const fs::path report = directory.path() / ("report " + std::to_string(running.size()));
+    SpawnOptions options;
+    options.arguments = {executableOf(bundle).string(), report.string(), "30"};
+    // The child's environment is sorted: HOME comes after 10 KB of others and one whose name
+    // is HOME's beginning.
+    options.environment["A_PADDING"] = std::string(10000, 'x');
+    options.environment["HOM"] = (directory.path() / "other home").string();
+    if (c.homeVariable) options.environment["HOME"] = *c.homeVariable;
+    if (!c.homeVariable) options.unset.push_back("HOME");
+    running.push_back(ChildProcess::spawn(options));
+    readReport(report);  // running its own code by now
+  }
+
+  for (const bool ourHomeIsSet : {true, false}) {
+    const HomeOverride override(ourHomeIsSet ? std::optional(home.string()) : std::nullopt);
+    const auto found = desktop->runningApplications(kIdentifier);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      SCOPED_TRACE(std::string(cases[i].name) + (ourHomeIsSet ? "" : ", our HOME not set"));
+      const bool expected =
+          ourHomeIsSet ? cases[i].foundFromHome : cases[i].foundFromUserDatabaseHome;
+      const bool listed = std::any_of(found.begin(), found.end(), [&](const auto& application) {
+        return application.pid == running[i].pid();
+      });
+      EXPECT_EQ(listed, expected);
+    }
+  }
 }
 
 }  // namespace
