@@ -1,5 +1,7 @@
 // Bundle::open for the Linux backend: Info is Contents/Info.plist, an XML or binary property
 // list read through libplist.
+#include "platform/linux/bundle_info.h"
+
 #include <fcntl.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -10,8 +12,6 @@
 #include <memory>
 #include <set>
 #include <utility>
-
-#include "platform/desktop/bundle.h"
 
 namespace platform {
 namespace {
@@ -49,7 +49,7 @@ std::optional<std::string> readInfoFile(const std::filesystem::path& path) {
 }
 
 // parseDictionary: the root of an XML or binary property list when it is a dictionary.
-PlistPtr parseDictionary(const std::string& bytes) {
+PlistPtr parseDictionary(std::string_view bytes) {
   if (bytes.empty()) return nullptr;
   plist_t root = nullptr;
   // libplist 2.2 reports no status here: a null root is the failure.
@@ -106,15 +106,20 @@ Bundle::Info infoOf(plist_t root) {
 
 }  // namespace
 
+Bundle::Info readBundleInfo(std::string_view bytes) {
+  if (bytes.size() > kInfoLimit) return {};
+  if (auto root = parseDictionary(bytes)) return infoOf(root.get());
+  return {};
+}
+
 std::optional<Bundle> Bundle::open(const std::filesystem::path& directory) {
   struct stat facts {};
   if (directory.empty() || ::stat(directory.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode)) {
     return std::nullopt;
   }
   Bundle::Info info;
-  if (auto bytes = readInfoFile(directory / "Contents" / "Info.plist")) {
-    if (auto root = parseDictionary(*bytes)) info = infoOf(root.get());
-  }
+  if (auto bytes = readInfoFile(directory / "Contents" / "Info.plist"))
+    info = readBundleInfo(*bytes);
   return Bundle(directory, std::move(info));
 }
 
