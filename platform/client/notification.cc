@@ -18,7 +18,7 @@ bool notifyThroughServer(const std::string& summary, const std::string& body, bo
   sd_bus* bus = nullptr;
   if (sd_bus_open_user(&bus) < 0) return false;
   sd_bus_set_method_call_timeout(bus, kNotifyTimeoutUsec);
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL without its C99 compound literal
   sd_bus_message* reply = nullptr;
   const char* icon = failure ? "dialog-error" : "audio-x-generic";
   const int result = sd_bus_call_method(

@@ -45,7 +45,7 @@ using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 // ErrorSlot frees an sd_bus_error on every way out.
 struct ErrorSlot {
-  sd_bus_error value = SD_BUS_ERROR_NULL;
+  sd_bus_error value{};  // SD_BUS_ERROR_NULL without its C99 compound literal
   ~ErrorSlot() { sd_bus_error_free(&value); }
 };
 
