@@ -53,6 +53,11 @@ TEST(BundleTest, IdentifierAndExecutableFromEveryKindOfInfo) {
       {"empty Info", "", std::nullopt, std::nullopt},
       {"executable leading out of MacOS", testing::infoPlist("app.x", "../../evil"), "app.x",
        std::nullopt},
+      {"executable named ..", testing::infoPlist("app.x", ".."), "app.x", std::nullopt},
+      {"executable named .", testing::infoPlist("app.x", "."), "app.x", std::nullopt},
+      // A NUL byte would cut the path short: "Tonebrook\0.evil" would run "Tonebrook".
+      {"executable with a NUL byte",
+       testing::infoPlist("app.x", std::string("Tonebrook\0.evil", 15)), "app.x", std::nullopt},
   };
   int index = 0;
   for (const auto& c : cases) {
