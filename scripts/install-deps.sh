@@ -13,6 +13,8 @@ packages=(
   ffmpeg
   # bench/table.sh times with Python and takes its reference from the openssl command.
   python3 openssl
+  # scripts/fuzz.sh: the libFuzzer targets build with clang and its fuzzer and sanitizer runtimes.
+  clang libclang-rt-14-dev
 )
 
 missing=()

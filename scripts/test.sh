@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures, builds and runs every test in the
-# normal and in the sanitizer configuration, then builds the release configuration and runs
-# every benchmark once, briefly.
+# normal and in the sanitizer configuration, runs every fuzz target for FUZZ_SECONDS (default
+# 20) each, then builds the release configuration and runs every benchmark once, briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +14,12 @@ for preset in normal sanitize; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset"
 done
+
+# Every reader of outside bytes under libFuzzer, FUZZ_SECONDS per target (scripts/fuzz.sh).
+echo "=== fuzz ==="
+fuzz_start=$SECONDS
+FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz.sh
+echo "fuzz stage: $((SECONDS - fuzz_start)) s"
 
 echo "=== release ==="
 cmake --preset release >/dev/null
