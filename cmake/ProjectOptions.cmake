@@ -10,7 +10,19 @@ endif()
 
 add_library(project_sanitizers INTERFACE)
 option(TONEBROOK_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-if(TONEBROOK_SANITIZE)
+# TONEBROOK_FUZZ builds the libFuzzer targets of fuzz/ (clang only): every library carries the
+# fuzzer's coverage instrumentation with address and undefined-behaviour checks, and only the
+# fuzz targets link libFuzzer itself (-fsanitize=fuzzer, in fuzz/CMakeLists.txt).
+option(TONEBROOK_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(TONEBROOK_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TONEBROOK_FUZZ needs clang (the fuzz preset sets clang++).")
+  endif()
+  target_compile_options(project_sanitizers INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+    -fno-omit-frame-pointer)
+  target_link_options(project_sanitizers INTERFACE -fsanitize=address,undefined)
+elseif(TONEBROOK_SANITIZE)
   target_compile_options(project_sanitizers INTERFACE
     -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(project_sanitizers INTERFACE -fsanitize=address,undefined)

@@ -68,6 +68,11 @@ class FinderProviderLifetime {
   // request written), the request's writing error, or providerStillRetiring. Blocks the caller.
   static void retireIdle(const std::filesystem::path& root);
 
+  // retirementTarget: the instance that a "provider-retire.json" document names, one JSON string
+  // holding a UUID (JSON white space around it allowed); nullopt for any other document. Never
+  // throws.
+  static std::optional<platform::Uuid> retirementTarget(std::string_view document) noexcept;
+
   const std::filesystem::path& root() const noexcept { return root_; }
   const std::filesystem::path& executable() const noexcept { return executable_; }
   const platform::Uuid& instance() const noexcept { return instance_; }

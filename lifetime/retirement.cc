@@ -56,13 +56,22 @@ bool FinderProviderLifetime::executableChanged() const {
   }
 }
 
+std::optional<platform::Uuid> FinderProviderLifetime::retirementTarget(
+    std::string_view document) noexcept {
+  try {
+    if (!couldBeOneString(document)) return std::nullopt;
+    return FinderConversion::decode<platform::Uuid>(document);
+  } catch (...) {
+    return std::nullopt;  // not one JSON string holding a UUID: no request
+  }
+}
+
 bool FinderProviderLifetime::retirementRequested() const {
   // Missing, a link, too large, unreadable, not one JSON string or undecodable: no request.
   try {
     const std::string document =
         FinderConversion::readDocument(root_ / FinderConversion::names::kProviderRetire);
-    return couldBeOneString(document) &&
-           FinderConversion::decode<platform::Uuid>(document) == instance_;
+    return retirementTarget(document) == instance_;
   } catch (...) {
     return false;
   }

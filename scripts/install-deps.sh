@@ -18,6 +18,8 @@ packages=(
   # The Debian package: dpkg-shlibdeps finds its library dependencies; the tests read the
   # manual pages with man and groff.
   dpkg-dev man-db groff-base
+  # scripts/fuzz.sh: the libFuzzer targets build with clang and its fuzzer and sanitizer runtimes.
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -15,6 +15,12 @@ for preset in normal sanitize; do
   ctest --preset "$preset"
 done
 
+# Every reader of outside bytes under libFuzzer, FUZZ_SECONDS per target (scripts/fuzz.sh).
+echo "=== fuzz ==="
+fuzz_start=$SECONDS
+FUZZ_SECONDS=${FUZZ_SECONDS:-20} scripts/fuzz.sh
+echo "fuzz stage: $((SECONDS - fuzz_start)) s"
+
 echo "=== release ==="
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"

@@ -24,7 +24,7 @@ using SlotPtr = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
 // ErrorSlot frees an sd_bus_error on every way out.
 struct ErrorSlot {
-  sd_bus_error value = SD_BUS_ERROR_NULL;
+  sd_bus_error value{};  // SD_BUS_ERROR_NULL without its C99 compound literal
   ErrorSlot() = default;
   ErrorSlot(const ErrorSlot&) = delete;
   ErrorSlot& operator=(const ErrorSlot&) = delete;

@@ -1,5 +1,6 @@
 #include "platform/desktop/bundle.h"
 
+#include <string_view>
 #include <utility>
 
 namespace platform {
@@ -15,7 +16,13 @@ std::optional<std::string> Bundle::infoString(const std::string& key) const {
 
 std::optional<std::filesystem::path> Bundle::executablePath() const {
   const auto name = infoString("CFBundleExecutable");
-  if (!name || name->empty() || name->find('/') != std::string::npos) return std::nullopt;
+  // One file inside Contents/MacOS: "/", "." and ".." would lead elsewhere, and a NUL byte (a
+  // property list may hold one in a string) would cut the path the system opens short, so that
+  // another file than the named one would run.
+  if (!name || name->empty() || *name == "." || *name == ".." ||
+      name->find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+    return std::nullopt;
+  }
   return url_ / "Contents" / "MacOS" / *name;
 }
 

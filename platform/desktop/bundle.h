@@ -32,8 +32,9 @@ class Bundle {
   // infoString: the Info value under `key` when it is a string; nullopt when absent or of
   // another kind.
   std::optional<std::string> infoString(const std::string& key) const;
-  // executablePath: Contents/MacOS/<CFBundleExecutable>, when the key is a non-empty string
-  // without "/" (a name with "/" would lead out of Contents/MacOS).
+  // executablePath: Contents/MacOS/<CFBundleExecutable>, when the key is one file name: a
+  // non-empty string without "/" or NUL bytes, neither "." nor ".." (anything else would name
+  // another file than one in Contents/MacOS).
   std::optional<std::filesystem::path> executablePath() const;
   // servicesPortNames: each distinct NSPortName of the NSServices items, in order of first use.
   std::vector<std::string> servicesPortNames() const { return info_.servicesPortNames; }

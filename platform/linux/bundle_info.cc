@@ -1,5 +1,7 @@
 // Bundle::open for the Linux backend: Info is Contents/Info.plist, an XML or binary property
 // list read through libplist.
+#include "platform/linux/bundle_info.h"
+
 #include <fcntl.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
@@ -10,8 +12,6 @@
 #include <memory>
 #include <set>
 #include <utility>
-
-#include "platform/desktop/bundle.h"
 
 namespace platform {
 namespace {
@@ -49,7 +49,7 @@ std::optional<std::string> readInfoFile(const std::filesystem::path& path) {
 }
 
 // parseDictionary: the root of an XML or binary property list when it is a dictionary.
-PlistPtr parseDictionary(const std::string& bytes) {
+PlistPtr parseDictionary(std::string_view bytes) {
   if (bytes.empty()) return nullptr;
   plist_t root = nullptr;
   // libplist 2.2 reports no status here: a null root is the failure.
@@ -68,8 +68,41 @@ std::optional<std::string> stringValue(plist_t node) {
   return std::string(text, static_cast<std::size_t>(length));
 }
 
-// infoOf: the string values of the Info dictionary `root` and its Services port names.
+// keyHoldsNul: the dictionary key of `value` holds a NUL byte. libplist's key getters abort the
+// process on such a key (an assertion that the key's length is its C-string length), and a
+// binary property list can carry one (a UTF-16 NUL), so the key is looked at through the XML
+// writer, which writes every byte of it.
+bool keyHoldsNul(plist_t value) {
+  plist_t key = plist_dict_item_get_key(value);
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(key, &xml, &length);
+  const bool nul =
+      xml != nullptr && std::string_view(xml, length).find('\0') != std::string_view::npos;
+  plist_to_xml_free(xml);
+  return nul;
+}
+
+// everyKeyIsText: no key of the dictionary `root` holds a NUL byte. Walks values only: reading
+// a key is what aborts.
+bool everyKeyIsText(plist_t root) {
+  plist_dict_iter iterator = nullptr;
+  plist_dict_new_iter(root, &iterator);
+  bool text = true;
+  for (plist_t value = nullptr; text;) {
+    plist_dict_next_item(root, iterator, nullptr, &value);
+    if (value == nullptr) break;
+    text = !keyHoldsNul(value);
+  }
+  std::free(iterator);  // NOLINT: libplist hands out a malloc'd iterator
+  return text;
+}
+
+// infoOf: the string values of the Info dictionary `root` and its Services port names. An Info
+// with a key that holds a NUL byte is no Info a bundle would carry, and the keys it shadows
+// would be ambiguous (libplist looks keys up as C strings): it reads as an empty Info.
 Bundle::Info infoOf(plist_t root) {
+  if (!everyKeyIsText(root)) return {};
   Bundle::Info info;
   plist_dict_iter iterator = nullptr;
   plist_dict_new_iter(root, &iterator);
@@ -106,15 +139,20 @@ Bundle::Info infoOf(plist_t root) {
 
 }  // namespace
 
+Bundle::Info readBundleInfo(std::string_view bytes) {
+  if (bytes.size() > kInfoLimit) return {};
+  if (auto root = parseDictionary(bytes)) return infoOf(root.get());
+  return {};
+}
+
 std::optional<Bundle> Bundle::open(const std::filesystem::path& directory) {
   struct stat facts {};
   if (directory.empty() || ::stat(directory.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode)) {
     return std::nullopt;
   }
   Bundle::Info info;
-  if (auto bytes = readInfoFile(directory / "Contents" / "Info.plist")) {
-    if (auto root = parseDictionary(*bytes)) info = infoOf(root.get());
-  }
+  if (auto bytes = readInfoFile(directory / "Contents" / "Info.plist"))
+    info = readBundleInfo(*bytes);
   return Bundle(directory, std::move(info));
 }
 

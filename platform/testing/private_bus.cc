@@ -155,7 +155,7 @@ BusReply callConvert(const std::string& address, const std::string& destination,
   sd_bus* bus = openBus(address);
   sd_bus_message* call = nullptr;
   sd_bus_message* reply = nullptr;
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL without its C99 compound literal
   int r = sd_bus_message_new_method_call(bus, &call, destination.c_str(), kServicesObjectPath,
                                          kServicesInterface, kServicesConvertMethod);
   if (r >= 0 && (r = appendPasteboard(call, pasteboard)) >= 0 &&
