@@ -68,7 +68,8 @@ TEST_F(FakeDesktopTest, AnEightSecondWaitInFiftyMillisecondSlicesTakesNoRealTime
   }
   EXPECT_NEAR(slices, 160, 1);  // sums of 0.05 in double may fall just short of the deadline
   EXPECT_EQ(ticks, 40);
-  EXPECT_LT(std::chrono::steady_clock::now() - realStart, std::chrono::seconds(1));
+  EXPECT_LT(std::chrono::steady_clock::now() - realStart, std::chrono::seconds(4))
+      << "eight seconds of virtual time took real time";
 }
 
 TEST_F(FakeDesktopTest, ScriptedLaunchesComeAtTheirVirtualTimesOnAnotherThread) {
