@@ -137,10 +137,25 @@ void record(AcceptedRequest& accepted, const std::optional<fs::path>& output) {
   skipFinished(accepted);
 }
 
+// dropHiddenNames drops the hidden names of the recorded outputs of `sources`: once the
+// acknowledgement names an output, nobody needs to find it through its hidden name.
+void dropHiddenNames(const std::vector<fs::path>& sources, const std::string& format,
+                     const Acknowledgement& ack) {
+  const std::optional<OutputFormat> output = outputFormat(format);
+  if (!output) return;
+  for (std::size_t job = 0; job < sources.size() && job < ack.jobs.size(); ++job) {
+    const auto state = ack.states.find(ack.jobs[job].text());
+    if (state != ack.states.end() && state->second == "done") {
+      dropHiddenName(sources[job], output->extension, ack.jobs[job].text());
+    }
+  }
+}
+
 // update writes the acknowledgement as it stands; true when it was written.
 bool update(const AcceptedRequest& accepted) {
   try {
     writeAnswer(accepted.root, accepted.taken.queueName, accepted.acknowledgement);
+    dropHiddenNames(accepted.sources, accepted.format, accepted.acknowledgement);
     return true;
   } catch (const std::exception& error) {
     logEvent(labelOf(accepted.taken.queueName) + ": acknowledgement not updated: " + error.what());
@@ -217,6 +232,16 @@ std::optional<TakenRequest> adopt(platform::Directory& queue, const TakenFile& f
   return TakenRequest{queue.path() / mine, file.queueName, std::move(lock)};
 }
 
+// sourcesOfResumed: the files of a request taken over from a host that is gone, each where it
+// is now (or its location as given, which fails like a missing file when converted).
+std::vector<fs::path> sourcesOfResumed(const Request& request) {
+  std::vector<fs::path> sources;
+  for (const Input& input : request.inputs) {
+    sources.push_back(sourceOf(input).value_or(fs::path(input.url.text())));
+  }
+  return sources;
+}
+
 // resume: the accepted request of an adopted file, or nullopt once it has been settled.
 std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) {
   const std::string label = labelOf(taken.queueName);
@@ -226,25 +251,37 @@ std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken) 
     logEvent(label + ": its host is gone before answering; back in the queue");
     return std::nullopt;
   }
+  std::optional<Request> request = requestOf(taken);
   if (!ack->accepted || ack->terminal) {
+    // Its host may have gone between the last record and dropping the hidden names.
+    if (ack->accepted && request) {
+      dropHiddenNames(sourcesOfResumed(*request), request->format, *ack);
+    }
     discard(taken);
     return std::nullopt;
   }
-  std::optional<Request> request = requestOf(taken);
   if (!request || !outputFormat(request->format) || request->inputs.size() != ack->jobs.size()) {
     failRemaining(root, taken.queueName, *ack);
     discard(taken);
     return std::nullopt;
   }
-  std::vector<fs::path> sources;
-  for (const Input& input : request->inputs) {
-    sources.push_back(sourceOf(input).value_or(fs::path(input.url.text())));
-  }
   logEvent(label + ": its host is gone; converting its remaining files");
-  AcceptedRequest accepted{root, std::move(taken), request->format, std::move(sources), *ack,
-                           0,    nullptr};
+  AcceptedRequest accepted{
+      root, std::move(taken), request->format, sourcesOfResumed(*request), *ack, 0, nullptr};
   skipFinished(accepted);
   return accepted;
+}
+
+// finishStep records where `accepted` stands after a step: terminal once no job is left, and
+// then its taken file goes. True when the request is finished.
+bool finishStep(AcceptedRequest& accepted) {
+  Acknowledgement& ack = accepted.acknowledgement;
+  ack.terminal = accepted.next >= accepted.sources.size();
+  if (update(accepted) && ack.terminal) {
+    discard(accepted.taken);
+    accepted.taken.ownership.reset();
+  }
+  return ack.terminal;
 }
 
 }  // namespace
@@ -326,8 +363,16 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
     const std::string input = platform::validUtf8(source.filename().string());
     if (!accepted.conversion) {
       std::optional<OutputFormat> format = outputFormat(accepted.format);
+      const std::string tag = ack.jobs[accepted.next].text();
       if (format) {
-        accepted.conversion = Conversion::start(source, *format, ack.jobs[accepted.next].text());
+        // A host gone after naming the output and before recording it: record it now, so
+        // the file is never converted twice.
+        if (std::optional<fs::path> placed = placedOutput(source, format->extension, tag)) {
+          logEvent(label + ": " + input + " was converted by a host that is gone; recorded");
+          record(accepted, placed);
+          return finishStep(accepted);
+        }
+        accepted.conversion = Conversion::start(source, *format, tag);
       }
       if (accepted.conversion) return false;
       logEvent(label + ": " + input + " is not a readable regular file, or ffmpeg did not start");
@@ -350,12 +395,7 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
       }
     }
   }
-  ack.terminal = accepted.next >= accepted.sources.size();
-  if (update(accepted) && ack.terminal) {
-    discard(accepted.taken);
-    accepted.taken.ownership.reset();
-  }
-  return ack.terminal;
+  return finishStep(accepted);
 }
 
 bool convertNext(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit) {
