@@ -1,5 +1,6 @@
 #include "host/request_handling.h"
 
+#include <algorithm>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -198,15 +199,24 @@ std::optional<std::string> queueNameOfTaken(const std::string& name) {
   return queueName;
 }
 
+// takenFiles: the taken request files in "requests", oldest request first (a rename keeps the
+// time the provider wrote the request), so that work taken over is converted in the order it
+// came, as the queue is, and no request waits behind younger ones however often hosts die.
 std::vector<TakenFile> takenFiles(const platform::Directory& queue) {
-  std::vector<TakenFile> found;
+  std::vector<std::pair<fs::file_time_type, TakenFile>> found;
   for (const platform::Directory::Entry& entry : queue.entries()) {
     if (entry.kind != platform::ItemKind::regularFile) continue;
     if (auto queueName = queueNameOfTaken(entry.name)) {
-      found.push_back({queue.path() / entry.name, *std::move(queueName)});
+      found.push_back({entry.modified, {queue.path() / entry.name, *std::move(queueName)}});
     }
   }
-  return found;
+  std::stable_sort(found.begin(), found.end(), [](const auto& first, const auto& second) {
+    return first.first < second.first;
+  });
+  std::vector<TakenFile> oldestFirst;
+  oldestFirst.reserve(found.size());
+  for (auto& [modified, file] : found) oldestFirst.push_back(std::move(file));
+  return oldestFirst;
 }
 
 bool isTaken(const platform::Directory& queue, std::string_view queueName) {

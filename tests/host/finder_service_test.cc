@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -509,6 +510,37 @@ TEST_F(HostServiceTest, AnOutputNamedByAHostThatIsGoneIsRecordedNotConvertedAgai
               (std::set<std::string>{"a.wav", "b.wav", "a.flac", "b.flac"}));
     EXPECT_EQ(readText(music_ / "a.flac"), readText(music_ / "a.wav"));
   }
+}
+
+// Work taken over was converted in the order the directory listed it: a host killed again and
+// again before reaching the oldest request could leave it waiting for ever behind younger ones.
+TEST_F(HostServiceTest, WorkOfAGoneHostIsTakenOverOldestRequestFirst) {
+  constexpr int kRequests = 6;
+  std::map<std::string, int> ageOfJob;  // job identifier -> the request's place in time
+  const auto now = fs::file_time_type::clock::now();
+  for (int place = 0; place < kRequests; ++place) {
+    const Request request = queue({wav("in" + std::to_string(place) + ".wav")});
+    const std::string name = FinderConversion::fileName(request.id);
+    const fs::path taken = FinderConversion::requests(root_) / (".taken-2147483647-" + name);
+    fs::rename(FinderConversion::requests(root_) / name, taken);
+    fs::last_write_time(taken, now - std::chrono::minutes(kRequests - place));
+    Acknowledgement accepted;
+    accepted.id = request.id;
+    accepted.accepted = true;
+    accepted.jobs = {platform::Uuid::random()};
+    accepted.states[accepted.jobs.front().text()] = "queued";
+    FinderConversion::write(accepted, answerFile(request.id));
+    ageOfJob[accepted.jobs.front().text()] = place;
+  }
+
+  serve();
+
+  std::vector<int> order;
+  for (const std::string& call : calls()) {
+    const std::size_t tag = call.find(".tonebrook-") + std::string(".tonebrook-").size();
+    order.push_back(ageOfJob.at(call.substr(tag, 36)));
+  }
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 // 4. A host never leaves while a delivery holds the lifecycle lock, and leaves holding it.
