@@ -5,9 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 namespace platform::testing {
 
@@ -17,6 +20,25 @@ bool processAlive(int pid) {
   if (!std::getline(stat, line)) return false;
   const std::size_t close = line.rfind(')');
   return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+std::vector<int> processesRunning(const std::filesystem::path& executable) {
+  std::error_code error;
+  const std::filesystem::path wanted = std::filesystem::canonical(executable, error);
+  std::vector<int> pids;
+  if (error) return pids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    std::error_code unreadable;
+    const std::filesystem::path program =
+        std::filesystem::read_symlink(entry.path() / "exe", unreadable);
+    if (!unreadable && program == wanted && processAlive(std::stoi(name))) {
+      pids.push_back(std::stoi(name));
+    }
+  }
+  std::sort(pids.begin(), pids.end());
+  return pids;
 }
 
 void sendSignal(int pid, int signal) {
