@@ -7,6 +7,7 @@
 #include "exchange/record_files.h"
 #include "host/addon_entries.h"
 #include "lifetime/finder_provider_lifetime.h"
+#include "platform/core/directory.h"
 #include "platform/core/exchange_paths.h"
 #include "platform/core/uuid.h"
 #include "platform/desktop/bundle.h"
@@ -84,10 +85,15 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   const fs::path executable = installed / fs::relative(*addOn.executablePath(), addOn.url());
   writeEntries(entryLocations(), executable, installation.client);
 
+  // The receipt is written and flushed before the swap, so that only one rename follows it: a
+  // kill between the swap and the receipt would leave them disagreeing ("needs repair") until
+  // the next install, and that moment is now two system calls apart.
+  platform::Directory::StagedEntry newReceipt =
+      FinderConversion::stage(receipt, root / FinderConversion::names::kReceipt);
   const bool replacing = fs::exists(fs::symlink_status(installed));
   putInPlace(staging.path(), installed);
   try {
-    FinderConversion::write(receipt, root / FinderConversion::names::kReceipt);
+    newReceipt.commit();
   } catch (...) {
     // Put the old package back (or take the new one away) so package and receipt still agree.
     if (replacing) {
