@@ -1,6 +1,8 @@
 #include "host/addon_entries.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <system_error>
 
 #include "exchange/constants.h"
 #include "platform/core/files.h"
@@ -58,13 +60,19 @@ constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read |
 constexpr fs::perms kReadable =
     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
 
+// clientCopyPrefix: the start of the hidden name a copy of the client has until it is in place.
+std::string clientCopyPrefix(const fs::path& target) {
+  // Appended, not "." + string: GCC 12 -O2 sees a false -Wrestrict in that operator+.
+  std::string prefix(1, '.');
+  prefix += target.filename().string() + ".";
+  return prefix;
+}
+
 // installClient copies the client beside its final place, then renames it in, so a running
 // menu entry never executes a half-copied file.
 void installClient(const fs::path& source, const fs::path& target) {
   platform::createDirectories(target.parent_path(), kDirectoryMode);
-  // Appended, not "." + string: GCC 12 -O2 sees a false -Wrestrict in that operator+.
-  std::string hidden(1, '.');
-  hidden += target.filename().string() + "." + platform::Uuid::random().text();
+  const std::string hidden = clientCopyPrefix(target) + platform::Uuid::random().text();
   const fs::path staging = target.parent_path() / hidden;
   try {
     fs::copy_file(source, staging);
@@ -149,6 +157,32 @@ void writeEntries(const EntryLocations& locations, const fs::path& providerExecu
               nautilusScriptText(locations.client(), format), kExecutable);
   }
   writeFile(locations.serviceMenu(), serviceMenuText(locations.client()), kExecutable);
+}
+
+void removeLeftovers(const EntryLocations& locations) {
+  const fs::path client = locations.client();
+  const std::string copy = clientCopyPrefix(client);
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(client.parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(copy) && platform::Uuid::parse(name.substr(copy.size()))) {
+      std::error_code ignored;
+      fs::remove(entry.path(), ignored);
+    }
+  }
+  const auto temporariesOf = [](const fs::path& directory, auto owned) {
+    try {
+      platform::removeStaleTemporaryFiles(directory, std::chrono::seconds(0), owned);
+    } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): best effort
+    }
+  };
+  const std::string activation = locations.activationFile().filename().string();
+  temporariesOf(locations.activationFile().parent_path(),
+                [&](std::string_view name) { return name == activation; });
+  temporariesOf(locations.nautilusScripts(),
+                [](std::string_view name) { return name.starts_with("Convert to "); });
+  temporariesOf(locations.serviceMenu().parent_path(),
+                [](std::string_view name) { return name == kServiceMenuName; });
 }
 
 }  // namespace host

@@ -42,4 +42,9 @@ std::string serviceMenuText(const std::filesystem::path& client);
 void writeEntries(const EntryLocations& locations, const std::filesystem::path& providerExecutable,
                   const std::filesystem::path& clientSource);
 
+// removeLeftovers removes the hidden copies of the client and the temporary files of the
+// entries that a killed writeEntries left behind, whatever their age: call it only where no
+// other installer can be writing (under the lifecycle lock). Failures are dropped.
+void removeLeftovers(const EntryLocations& locations);
+
 }  // namespace host

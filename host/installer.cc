@@ -1,7 +1,9 @@
 #include "host/installer.h"
 
+#include <chrono>
 #include <iostream>
 #include <optional>
+#include <system_error>
 
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
@@ -9,6 +11,7 @@
 #include "lifetime/finder_provider_lifetime.h"
 #include "platform/core/directory.h"
 #include "platform/core/exchange_paths.h"
+#include "platform/core/files.h"
 #include "platform/core/uuid.h"
 #include "platform/desktop/bundle.h"
 #include "platform/linux/bookmark.h"
@@ -105,6 +108,30 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   }
 }
 
+// clearLeftovers removes what killed installers left: staged packages (or old packages not yet
+// removed) in the Services folder, a temporary receipt and the entries' temporary files. Called
+// under the lifecycle lock, which every installer holds for all of its writing, so whatever of
+// these is there belongs to an installer that is gone. Only names an installer makes are
+// touched; failures are dropped (they cost only space, and the next install tries again).
+void clearLeftovers(const fs::path& servicesRoot, const fs::path& root) {
+  const std::string staged = "." + std::string(FinderConversion::serviceName) + ".";
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(servicesRoot, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(staged) && platform::Uuid::parse(name.substr(staged.size()))) {
+      std::error_code ignored;
+      fs::remove_all(entry.path(), ignored);  // a link there goes, never what it leads to
+    }
+  }
+  try {
+    platform::removeStaleTemporaryFiles(root, std::chrono::seconds(0), [](std::string_view name) {
+      return name == FinderConversion::names::kReceipt;
+    });
+  } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): best effort, see above
+  }
+  removeLeftovers(entryLocations());
+}
+
 // The roles run as <bundle>/Contents/Helpers/tonebrook-install.
 fs::path thisHostBundle() {
   return fs::canonical("/proc/self/exe").parent_path().parent_path().parent_path();
@@ -130,6 +157,7 @@ void installAddOn(const Installation& installation) {
   if (!fs::is_regular_file(installation.client)) throw failure(std::string(kClientMissingSentence));
   FinderProviderLifetime::retireIdle(FinderConversion::stateRoot());
   auto lock = FinderConversion::LifecycleLock::acquire(FinderConversion::stateRoot());
+  clearLeftovers(FinderConversion::servicesRoot(), FinderConversion::stateRoot());
   replacePackage(installation, addOn);
 }
 

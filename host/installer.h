@@ -25,10 +25,11 @@ struct Installation {
 };
 
 // installAddOn asks a running provider to retire (retireIdle), then, holding the lifecycle
-// lock, copies the package beside the installed one, writes the desktop entries and the new
-// receipt ahead, swaps the package into place in one step and puts the receipt in place with
-// one rename. Throws the sentence of the first failure; the installed package and receipt are
-// then as they were.
+// lock, removes what killed installers left (staged packages, a temporary receipt, the
+// entries' temporary files), copies the package beside the installed one, writes the desktop
+// entries and the new receipt ahead, swaps the package into place in one step and puts the
+// receipt in place with one rename. Throws the sentence of the first failure; the installed
+// package and receipt are then as they were.
 void installAddOn(const Installation& installation);
 
 // clientOfHost: where a host bundle keeps its Services client (Contents/Helpers).

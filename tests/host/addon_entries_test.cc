@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_directory.h"
+#include "support/test_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::names;
+using test_support::permissions;
+using test_support::writeText;
 
 TEST(AddOnEntries, ActivationFileNamesTheProviderAsOneQuotedWord) {
   EXPECT_EQ(host::activationFileText("/h/Library/Services/T Q.service/Contents/MacOS/P"),
@@ -37,6 +43,37 @@ TEST(AddOnEntries, ServiceMenuOffersEveryFormatForLocalAudioFiles) {
       menu.find("Exec=\"/h/bin/tb \\\\$x\\\\\"\\\\\\\\%%.d/tonebrook-services\" --notify ogg %U\n"),
       std::string::npos)
       << menu;
+}
+
+// A killed installer leaves the client's hidden copy and the entries' temporary files; the next
+// one removes those, and only those.
+TEST(AddOnEntries, OnlyTheirOwnLeftoversAreRemoved) {
+  test_support::TempDirectory directory{"addon-entries"};
+  const host::EntryLocations locations{.dataHome = directory / "data",
+                                       .binDirectory = directory / "bin"};
+  const fs::path services = locations.activationFile().parent_path();
+  const fs::path menus = locations.serviceMenu().parent_path();
+  const fs::path scripts = locations.nautilusScripts();
+  for (const fs::path& folder : {locations.binDirectory, services, menus, scripts}) {
+    fs::create_directories(folder);
+  }
+  const std::vector<fs::path> owned = {
+      locations.binDirectory / ".tonebrook-services.0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9",
+      services / ".app.tonebrook.QuickConversion.service.tmp-Ab12Cd",
+      scripts / ".Convert to MP3.tmp-Ab12Cd",
+      menus / ".tonebrook-convert.desktop.tmp-Ab12Cd",
+  };
+  const std::vector<fs::path> others = {
+      locations.binDirectory / ".tonebrook-services.mine",
+      services / ".org.example.Other.service.tmp-Ab12Cd",
+      menus / ".other.desktop.tmp-Ab12Cd",
+  };
+  for (const fs::path& file : owned) writeText(file, "partial");
+  for (const fs::path& file : others) writeText(file, "someone else's");
+
+  host::removeLeftovers(locations);
+  for (const fs::path& file : owned) EXPECT_FALSE(fs::exists(file)) << file;
+  for (const fs::path& file : others) EXPECT_TRUE(fs::exists(file)) << file;
 }
 
 }  // namespace
