@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "exchange/constants.h"
+#include "platform/core/directory.h"
 #include "platform/core/files.h"
 #include "platform/core/services_names.h"
 #include "platform/core/uuid.h"
@@ -47,11 +48,11 @@ std::string desktopExecWord(std::string_view text) {
   return value;
 }
 
-// writeFile replaces `target` atomically with `text`, then gives it `mode`.
+// writeFile replaces `target` atomically with `text` in `mode`, given before the rename: a
+// script that appears without its executable bit would be no menu entry.
 void writeFile(const fs::path& target, std::string_view text, fs::perms mode) {
   platform::createDirectories(target.parent_path(), kDirectoryMode);
-  platform::writeFileAtomically(target, text);
-  fs::permissions(target, mode);
+  platform::stageFile(target, text, static_cast<unsigned>(mode)).commit();
 }
 
 constexpr fs::perms kExecutable = fs::perms::owner_all | fs::perms::group_read |

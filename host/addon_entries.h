@@ -37,8 +37,9 @@ std::string nautilusScriptText(const std::filesystem::path& client, std::string_
 // serviceMenuText: one action per format, for local audio files, files as %U.
 std::string serviceMenuText(const std::filesystem::path& client);
 
-// writeEntries installs `clientSource` as the client and writes every entry, each atomically.
-// Throws the file system's error, or failure(kLineBreakSentence) for a path with a line break.
+// writeEntries installs `clientSource` as the client and writes every entry, each atomically
+// and with its final mode already. Throws the file system's error, or
+// failure(kLineBreakSentence) for a path with a line break.
 void writeEntries(const EntryLocations& locations, const std::filesystem::path& providerExecutable,
                   const std::filesystem::path& clientSource);
 

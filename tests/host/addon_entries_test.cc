@@ -76,4 +76,26 @@ TEST(AddOnEntries, OnlyTheirOwnLeftoversAreRemoved) {
   for (const fs::path& file : others) EXPECT_TRUE(fs::exists(file)) << file;
 }
 
+// Scripts and the service menu are executable, the activation file is not, and nothing
+// temporary is left. (That each appears with its mode, never before a chmod, is the staged
+// write's: tests/platform/core/files_test.cc.)
+TEST(AddOnEntries, EntriesHaveTheirModesAndNoTemporaryFileIsLeft) {
+  test_support::TempDirectory directory{"addon-entries"};
+  const host::EntryLocations locations{.dataHome = directory / "data",
+                                       .binDirectory = directory / "bin"};
+  const fs::path client = directory / "client";
+  writeText(client, "#!/bin/sh\n");
+  host::writeEntries(locations, "/h/Library/Services/P", client);
+  constexpr fs::perms kScript = fs::perms::owner_all | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec;
+  EXPECT_EQ(permissions(locations.client()), kScript);
+  EXPECT_EQ(permissions(locations.nautilusScripts() / "Convert to MP3"), kScript);
+  EXPECT_EQ(permissions(locations.serviceMenu()), kScript);
+  EXPECT_EQ(permissions(locations.activationFile()),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
+  EXPECT_EQ(names(locations.nautilusScripts()).size(), 5u) << "no temporary file is left";
+}
+
 }  // namespace
