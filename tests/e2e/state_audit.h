@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/testing/entry_watch.h"
+#include "platform/testing/name_watch.h"
 
 // The promises a state root keeps whoever was killed or raced, as checks that soak and race
 // tests run after each event. Each check answers what is wrong as readable lines (empty: all
@@ -28,7 +28,7 @@ std::vector<std::string> recordProblems(const fs::path& root);
 bool lockFree(const fs::path& root, std::string_view name);
 
 // RequestLedger remembers every request identifier that ever appears in "requests" (through an
-// EntryWatch, so one that is queued and taken between two looks is still seen) and tells which
+// NameWatch, so one that is queued and taken between two looks is still seen) and tells which
 // of them are neither acknowledged, queued (under their own name or taken by a host) nor
 // rejected: lost.
 class RequestLedger {
@@ -47,7 +47,7 @@ class RequestLedger {
   std::vector<std::string> untraced() const;
 
   fs::path root_;
-  platform::testing::EntryWatch watch_;
+  platform::testing::NameWatch watch_;
   std::set<std::string> ids_;
 };
 

@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "exchange/record_files.h"
-#include "platform/testing/entry_watch.h"
+#include "platform/testing/name_watch.h"
 #include "platform/testing/processes.h"
 #include "tests/soak/soak_fixture.h"
 
@@ -65,7 +65,7 @@ class HostKills : public Soak {
 
   // The requests made, oldest first: identifier and input stems.
   std::vector<std::pair<std::string, std::vector<std::string>>> requests_;
-  std::optional<platform::testing::EntryWatch> outputs_;  // what appears in Music
+  std::optional<platform::testing::NameWatch> outputs_;  // what appears in Music
 };
 
 TEST_F(HostKills, EveryKillLeavesWholeOutputsAndWorkThatTheNextHostFinishes) {

@@ -9,7 +9,7 @@
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
 #include "platform/desktop/bundle.h"
-#include "platform/testing/entry_watch.h"
+#include "platform/testing/name_watch.h"
 #include "platform/testing/processes.h"
 #include "provider/installation_checks.h"
 #include "provider/provider.h"
@@ -80,7 +80,7 @@ class InstallerKills : public Soak {
 
   // waitForTheSwap waits until the package appears under its installed name (looked for every
   // millisecond), or the installer has ended.
-  static void waitForTheSwap(platform::testing::EntryWatch& services, e2e::Program& installer) {
+  static void waitForTheSwap(platform::testing::NameWatch& services, e2e::Program& installer) {
     const std::string installed(FinderConversion::serviceName);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline &&
@@ -137,7 +137,7 @@ TEST_F(InstallerKills, EveryKillLeavesAnAddOnTheNextCallAndTheNextInstallCanTrus
     // A quarter of the kills are aimed at the moment the package is swapped into place.
     const bool atTheSwap = chance(0.25);
     const std::vector<std::string> before = leftovers();
-    platform::testing::EntryWatch services(installedPackage().parent_path());
+    platform::testing::NameWatch services(installedPackage().parent_path());
     auto installer = start({host().string(), "--install-addon", packages.at(to).string()});
     if (atTheSwap) {
       waitForTheSwap(services, *installer);

@@ -8,15 +8,15 @@
 
 namespace platform::testing {
 
-// EntryWatch records the name of every entry that appears in one directory, created there or
+// NameWatch records the name of every entry that appears in one directory, created there or
 // renamed into it, so that a test can account for files that live only a moment (a request
 // that is queued and taken between two looks). Nothing is dropped silently: when the kernel's
 // event queue overflowed, collect throws instead of answering an incomplete list.
-class EntryWatch {
+class NameWatch {
  public:
   // Watches `directory` (never through a link in its place); throws errnoError when the kernel
   // refuses.
-  explicit EntryWatch(const std::filesystem::path& directory);
+  explicit NameWatch(const std::filesystem::path& directory);
 
   // collect: the names that appeared since the last call, in the order they appeared, without
   // waiting. Throws Error when events were lost.

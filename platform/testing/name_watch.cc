@@ -1,4 +1,4 @@
-#include "platform/testing/entry_watch.h"
+#include "platform/testing/name_watch.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 
 namespace platform::testing {
 
-EntryWatch::EntryWatch(const std::filesystem::path& directory) : directory_(directory) {
+NameWatch::NameWatch(const std::filesystem::path& directory) : directory_(directory) {
   fd_ = Descriptor(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!fd_.valid()) throw errnoError(errno, "inotify");
   if (::inotify_add_watch(fd_.get(), directory.c_str(),
@@ -19,7 +19,7 @@ EntryWatch::EntryWatch(const std::filesystem::path& directory) : directory_(dire
   }
 }
 
-std::vector<std::string> EntryWatch::collect() {
+std::vector<std::string> NameWatch::collect() {
   std::vector<std::string> names;
   alignas(inotify_event) char buffer[16384];
   for (;;) {
