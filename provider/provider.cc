@@ -70,6 +70,11 @@ std::shared_ptr<Provider> Provider::create(platform::Desktop& desktop, std::file
                     desktop.mainBundleInfoString("CFBundleVersion").value_or("unknown")};
   // The constructor is private, so make_shared cannot reach it.
   std::shared_ptr<Provider> provider(new Provider(desktop, creation));
+  // Asked once the lifetime has taken the executable's identity: a file replaced before that
+  // (a package swapped in while this process was starting) looks unchanged to every later
+  // check, while this process runs the old program from a package that is gone. It serves
+  // nobody and ends at its first idle tick, as a retiring provider does.
+  if (!desktop.runsExecutable(creation.executable)) provider->endWhenIdle();
   removeStaleTemporaryFiles(provider->root_);
   provider->startRetirementTimer();
   return provider;
