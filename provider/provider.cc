@@ -121,6 +121,12 @@ void Provider::convert(platform::Pasteboard& pasteboard, const std::optional<std
     BusyScope scope(busy_);
     // Held for the whole delivery, released on every way out.
     auto lock = FinderConversion::LifecycleLock::acquire(root_);
+    // The lock is what keeps an installer from swapping the package during the delivery; one
+    // may have done so between the look above (a digest takes a while) and the lock. This
+    // process would then deliver from a package that is gone.
+    if (lifetime_.executableReplaced()) {
+      throw FinderConversion::failure(std::string(kFinishingUpdateSentence));
+    }
     deliver(pasteboard, userData.value_or(""), requestID);
     return;
   } catch (const platform::Error& raised) {
