@@ -5,9 +5,9 @@
 #include "exchange/record_files.h"
 #include "platform/testing/name_watch.h"
 #include "platform/testing/processes.h"
-#include "tests/soak/soak_fixture.h"
+#include "tests/stress/stress_fixture.h"
 
-namespace soak {
+namespace stress {
 namespace {
 
 constexpr int kDefaultRounds = 50;
@@ -17,7 +17,7 @@ constexpr double kAudioSeconds = 10;
 // work a killed host left: kills come within that.
 constexpr int kLatestKillMilliseconds = 800;
 
-class HostKills : public Soak {
+class HostKills : public Stress {
  protected:
   // waitForTheMoment waits `milliseconds`, or, for a kill aimed at an output, until a converted
   // file takes its final name in Music (looked for every millisecond, for up to two seconds).
@@ -111,4 +111,4 @@ TEST_F(HostKills, EveryKillLeavesWholeOutputsAndWorkThatTheNextHostFinishes) {
 }
 
 }  // namespace
-}  // namespace soak
+}  // namespace stress

@@ -9,9 +9,9 @@
 #include "platform/core/services_names.h"
 #include "platform/core/url.h"
 #include "platform/testing/processes.h"
-#include "tests/soak/soak_fixture.h"
+#include "tests/stress/stress_fixture.h"
 
-namespace soak {
+namespace stress {
 namespace {
 
 constexpr int kDefaultRounds = 150;
@@ -25,7 +25,7 @@ struct CallOutcome {
   std::string heard;  // the sentence or bus error, empty when served
 };
 
-class ProviderKills : public Soak {
+class ProviderKills : public Stress {
  protected:
   // callInFlight starts one call for `file`, through the client or the bus.
   std::future<CallOutcome> callInFlight(const fs::path& file, bool throughClient) {
@@ -137,4 +137,4 @@ TEST_F(ProviderKills, EveryKillLeavesReadableRecordsFreeLocksAndNoLostRequest) {
 }
 
 }  // namespace
-}  // namespace soak
+}  // namespace stress

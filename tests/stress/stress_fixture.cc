@@ -1,4 +1,4 @@
-#include "tests/soak/soak_fixture.h"
+#include "tests/stress/stress_fixture.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -10,7 +10,7 @@
 #include "platform/core/run_tool.h"
 #include "platform/testing/processes.h"
 
-namespace soak {
+namespace stress {
 namespace {
 
 constexpr int kSignalKill = 9;
@@ -55,7 +55,7 @@ void Tally::print(const std::string& title) const {
   std::cout << std::flush;
 }
 
-void Soak::SetUp() {
+void Stress::SetUp() {
   EndToEnd::SetUp();
   install(builtPackage());
   startBus();
@@ -63,20 +63,20 @@ void Soak::SetUp() {
   fs::create_directories(music());
 }
 
-void Soak::beginRun(const std::string& test, int defaultRounds) {
+void Stress::beginRun(const std::string& test, int defaultRounds) {
   settings_ = settingsFor(test, defaultRounds);
   random_.seed(settings_.seed);
 }
 
-int Soak::moment(int from, int to) {
+int Stress::moment(int from, int to) {
   return std::uniform_int_distribution<int>(from, to)(random_);
 }
 
-bool Soak::chance(double probability) {
+bool Stress::chance(double probability) {
   return std::bernoulli_distribution(probability)(random_);
 }
 
-void Soak::prepareAudio(double seconds) {
+void Stress::prepareAudio(double seconds) {
   tone_ = directory() / "tone.wav";
   const fs::path reference = directory() / "reference.mp3";
   ASSERT_TRUE(platform::runTool({"ffmpeg", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
@@ -94,14 +94,14 @@ void Soak::prepareAudio(double seconds) {
   ASSERT_FALSE(reference_.empty());
 }
 
-fs::path Soak::input(const std::string& stem) {
+fs::path Stress::input(const std::string& stem) {
   const fs::path path = music() / (stem + ".wav");
   fs::copy_file(tone_, path);
   inputs_.insert(stem);
   return path;
 }
 
-Soak::RunResult Soak::convert(const std::vector<fs::path>& files) {
+Stress::RunResult Stress::convert(const std::vector<fs::path>& files) {
   std::vector<std::string> arguments{client().string(), "mp3"};
   for (const fs::path& file : files) arguments.push_back(file.string());
   RunResult result = run(arguments, 40);
@@ -111,8 +111,8 @@ Soak::RunResult Soak::convert(const std::vector<fs::path>& files) {
   return result;
 }
 
-void Soak::convertUntilServed(const std::vector<fs::path>& files,
-                              const std::set<std::string>& allowed, Tally& tally) {
+void Stress::convertUntilServed(const std::vector<fs::path>& files,
+                                const std::set<std::string>& allowed, Tally& tally) {
   for (int attempt = 0; attempt < 5; ++attempt) {
     const RunResult result = convert(files);
     if (result.status == 0) {
@@ -130,7 +130,7 @@ void Soak::convertUntilServed(const std::vector<fs::path>& files,
   ADD_FAILURE() << "the next call was never served";
 }
 
-int Soak::killEach(const fs::path& executable) {
+int Stress::killEach(const fs::path& executable) {
   const std::vector<int> pids = platform::testing::processesRunning(executable);
   for (int pid : pids) platform::testing::sendSignal(pid, kSignalKill);
   EXPECT_TRUE(waitFor(
@@ -138,7 +138,7 @@ int Soak::killEach(const fs::path& executable) {
   return static_cast<int>(pids.size());
 }
 
-void Soak::audit(const std::string& when, bool providerGone) {
+void Stress::audit(const std::string& when, bool providerGone) {
   namespace names = FinderConversion::names;
   SCOPED_TRACE(when);
   EXPECT_EQ(e2e::recordProblems(stateRoot()), std::vector<std::string>{});
@@ -156,7 +156,7 @@ void Soak::audit(const std::string& when, bool providerGone) {
   EXPECT_TRUE(outputs.empty()) << joined(outputs);
 }
 
-void Soak::settleAndCheck(double seconds) {
+void Stress::settleAndCheck(double seconds) {
   EXPECT_TRUE(waitFor([&] { return e2e::settled(stateRoot()); }, seconds))
       << "requests still unfinished";
   audit("settled", false);
@@ -170,4 +170,4 @@ void Soak::settleAndCheck(double seconds) {
   }
 }
 
-}  // namespace soak
+}  // namespace stress

@@ -12,9 +12,10 @@
 #include "tests/e2e/e2e_fixture.h"
 #include "tests/e2e/state_audit.h"
 
-// Kills at random, counted: the real provider, host and installer killed with SIGKILL at random
-// moments, each kill followed by the checks of tests/e2e/state_audit.h and the next call.
-namespace soak {
+// Kills at random and races: the real provider, host and installer killed with SIGKILL at random
+// moments (the soak) or racing each other (the races), with a private bus and real ffmpeg, and
+// the checks of tests/e2e/state_audit.h after each event.
+namespace stress {
 
 namespace fs = std::filesystem;
 
@@ -27,7 +28,7 @@ struct Settings {
 };
 Settings settingsFor(const std::string& test, int defaultRounds);
 
-// Tally counts what happened, by kind, in the order kinds first occurred.
+// Tally counts what happened, by kind (listed in alphabetical order).
 class Tally {
  public:
   void add(const std::string& kind) { ++counts_[kind]; }
@@ -39,7 +40,7 @@ class Tally {
   std::map<std::string, int> counts_;
 };
 
-class Soak : public e2e::EndToEnd {
+class Stress : public e2e::EndToEnd {
  protected:
   // SetUp installs the add-on, starts the private bus and prepares the queue's ledger.
   void SetUp() override;
@@ -91,4 +92,4 @@ class Soak : public e2e::EndToEnd {
   std::unique_ptr<e2e::RequestLedger> ledger_;
 };
 
-}  // namespace soak
+}  // namespace stress

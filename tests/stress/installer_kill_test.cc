@@ -13,14 +13,14 @@
 #include "platform/testing/processes.h"
 #include "provider/installation_checks.h"
 #include "provider/provider.h"
-#include "tests/soak/soak_fixture.h"
+#include "tests/stress/stress_fixture.h"
 
-namespace soak {
+namespace stress {
 namespace {
 
 constexpr int kDefaultRounds = 60;
 
-class InstallerKills : public Soak {
+class InstallerKills : public Stress {
  protected:
   std::string installedVersion() const {
     std::optional<platform::Bundle> bundle = platform::Bundle::open(installedPackage());
@@ -173,4 +173,4 @@ TEST_F(InstallerKills, EveryKillLeavesAnAddOnTheNextCallAndTheNextInstallCanTrus
 }
 
 }  // namespace
-}  // namespace soak
+}  // namespace stress
