@@ -9,7 +9,8 @@
 
 namespace platform::testing {
 
-// processAlive: a process with this id exists and is not a zombie.
+// processAlive: a process with this id exists and one of its threads at least is not a zombie
+// (a killed process holds its descriptors, and so its locks, until its last thread is gone).
 bool processAlive(int pid);
 // processesRunning: the live processes (zombies left out) whose program is the file
 // `executable` (links resolved on both sides), in PID order. Unlike a PID read from a record,
