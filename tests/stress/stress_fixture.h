@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <set>
 #include <string>
@@ -59,10 +60,13 @@ class Stress : public e2e::EndToEnd {
   // input copies the tone to Music/<stem>.wav and remembers it as an input to account for;
   // mustConvert marks one whose request reached the queue, so that its output must appear.
   fs::path input(const std::string& stem);
-  void mustConvert(const std::string& stem) { converted_.insert(stem); }
+  void mustConvert(const std::string& stem) {
+    const std::lock_guard<std::mutex> guard(convertedLock_);
+    converted_.insert(stem);
+  }
 
   // convert runs the Services client on `files` as a user would; its status and sentence. Each
-  // file's stem must be converted once the call succeeds.
+  // file's stem must be converted once the call succeeds. Callable from several threads.
   RunResult convert(const std::vector<fs::path>& files);
   // convertUntilServed: the next call must be served; `allowed` are the sentences right for the
   // state that may come first (each tried again after a pause, a few times). Counted in `tally`.
@@ -88,6 +92,7 @@ class Stress : public e2e::EndToEnd {
   fs::path tone_;
   std::string reference_;
   std::set<std::string> inputs_;
+  std::mutex convertedLock_;  // convert may run on several threads at once (the races)
   std::set<std::string> converted_;
   std::unique_ptr<e2e::RequestLedger> ledger_;
 };
