@@ -152,11 +152,12 @@ TEST_F(InstallerKills, EveryKillLeavesAnAddOnTheNextCallAndTheNextInstallCanTrus
           platform::testing::processesRunning(installedProvider()).empty());
     const fs::path file = input("after-" + std::to_string(round));
     if (packageAndReceiptAgree()) {
-      // A provider asked to retire, or running from the package just replaced, refuses once.
-      convertUntilServed(
-          {file},
-          {std::string(kFinishingUpdateSentence), std::string(FinderConversion::kLockHeldSentence)},
-          next);
+      // A provider asked to retire, or running from the package just replaced, refuses; while
+      // it ends, the provider the bus starts meets its lock and ends too.
+      convertUntilServed({file},
+                         {std::string(kFinishingUpdateSentence),
+                          std::string(FinderConversion::kLockHeldSentence), kNotStartedSentence},
+                         next);
     } else {
       const RunResult result = convert({file});
       EXPECT_EQ(result.errors, std::string(provider::kAddOnRepairSentence) + "\n");

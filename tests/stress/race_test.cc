@@ -18,9 +18,6 @@
 namespace stress {
 namespace {
 
-const std::string kNotStartedSentence =
-    "The Tonebrook conversion service could not be started. Retry in a moment.";
-
 class Races : public Stress {
  protected:
   platform::testing::BusReply callThroughTheBus(const fs::path& file) {

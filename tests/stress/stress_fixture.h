@@ -41,6 +41,10 @@ class Tally {
   std::map<std::string, int> counts_;
 };
 
+// The client's sentence when the provider the bus started ended at once, twice.
+inline const std::string kNotStartedSentence =
+    "The Tonebrook conversion service could not be started. Retry in a moment.";
+
 class Stress : public e2e::EndToEnd {
  protected:
   // SetUp installs the add-on, starts the private bus and prepares the queue's ledger.
