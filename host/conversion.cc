@@ -116,7 +116,9 @@ fs::path freeOutputLocation(const fs::path& input, std::string_view extension) {
   fs::path candidate = input.parent_path() / (stem + suffix);
   std::error_code error;
   for (int number = 2; fs::exists(fs::symlink_status(candidate, error)); ++number) {
-    candidate = input.parent_path() / (stem + " " + std::to_string(number) + suffix);
+    std::string numbered = stem;
+    numbered.append(" ").append(std::to_string(number)).append(suffix);
+    candidate = input.parent_path() / numbered;
   }
   return candidate;
 }
