@@ -32,6 +32,15 @@ void write(const T& value, const std::filesystem::path& location) {
   writeDocument(encode(value), location);
 }
 
+// stage encodes `value` and writes it ahead for `location`, flushed, leaving `location` as it is:
+// the returned entry's commit replaces it with one rename, so that the replacement can follow
+// another step (a package swapped into place) with nothing in between. Creates no directory.
+template <typename T>
+[[nodiscard]] platform::Directory::StagedEntry stage(const T& value,
+                                                     const std::filesystem::path& location) {
+  return platform::stageFile(location, encode(value));
+}
+
 // readDocument: the bytes of a record file. A symbolic link, more than kRecordSizeLimit bytes
 // (tested on the open descriptor) and a FIFO, socket or device are refused with
 // failure(kInvalidRecordSentence) without being read; other failures pass unchanged (a missing

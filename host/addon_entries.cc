@@ -1,7 +1,10 @@
 #include "host/addon_entries.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <system_error>
 
 #include "exchange/constants.h"
 #include "platform/core/directory.h"
@@ -126,6 +129,31 @@ void writeEntries(const EntryLocations& locations, const fs::path& providerExecu
     writeFile(applications, entry.filename().native(), applicationEntryText(hostExecutable),
               kReadable);
   }
+}
+
+void removeLeftovers(const EntryLocations& locations) {
+  const fs::path& data = locations.dataHome;
+  // Each folder as the install reaches it: never through a link (the install then fails on it).
+  const auto temporariesOf = [](const fs::path& base, const fs::path& target, auto owned) {
+    try {
+      entryFolder(base, target).removeStaleTemporaryFiles(std::chrono::seconds(0), owned);
+    } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): best effort
+    }
+  };
+  temporariesOf(locations.binDirectory, locations.client(),
+                [](std::string_view name) { return name == kClientName; });
+  const std::string activation = locations.activationFile().filename().string();
+  temporariesOf(data, locations.activationFile(),
+                [&](std::string_view name) { return name == activation; });
+  temporariesOf(data, locations.nautilusScripts() / "script", [](std::string_view name) {
+    return std::any_of(FinderConversion::formats.begin(), FinderConversion::formats.end(),
+                       [&](std::string_view format) { return name == nautilusScriptName(format); });
+  });
+  temporariesOf(data, locations.serviceMenu(),
+                [](std::string_view name) { return name == kServiceMenuName; });
+  const std::string entry = locations.applicationEntry().filename().string();
+  temporariesOf(data, locations.applicationEntry(),
+                [&](std::string_view name) { return name == entry; });
 }
 
 }  // namespace host

@@ -43,4 +43,9 @@ void writeEntries(const EntryLocations& locations, const std::filesystem::path& 
                   const std::filesystem::path& clientSource,
                   const std::filesystem::path& hostExecutable);
 
+// removeLeftovers removes the temporary files of the client and of the
+// entries that a killed writeEntries left behind, whatever their age: call it only where no
+// other installer can be writing (under the lifecycle lock). Failures are dropped.
+void removeLeftovers(const EntryLocations& locations);
+
 }  // namespace host

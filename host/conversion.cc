@@ -57,7 +57,62 @@ std::uintmax_t sizeOf(const fs::path& path) {
   return error ? 0 : size;
 }
 
+std::string suffixOf(std::string_view extension) {
+  std::string suffix(1, '.');  // not "." + string: GCC 12 -O2 sees a false -Wrestrict there
+  suffix += extension;
+  return suffix;
+}
+
+// isOutputName: `name` is one freeOutputLocation gives for an input of `stem`: "<stem><suffix>"
+// or "<stem> N<suffix>".
+bool isOutputName(std::string_view name, std::string_view stem, std::string_view suffix) {
+  if (!name.starts_with(stem) || !name.ends_with(suffix)) return false;
+  if (name.size() == stem.size() + suffix.size()) return true;
+  std::string_view number = name.substr(stem.size(), name.size() - stem.size() - suffix.size());
+  if (number.size() < 2 || number.front() != ' ') return false;
+  number.remove_prefix(1);
+  return number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// linksUnsupported: the file system cannot give a file a second name (FAT and the like say
+// EPERM), or this file no more of them.
+bool linksUnsupported(const std::error_code& error) {
+  return error == std::errc::operation_not_permitted ||
+         error == std::errc::operation_not_supported || error == std::errc::too_many_links;
+}
+
 }  // namespace
+
+fs::path hiddenOutputLocation(const fs::path& input, std::string_view extension,
+                              std::string_view tag) {
+  return input.parent_path() / (".tonebrook-" + std::string(tag) + suffixOf(extension));
+}
+
+std::optional<fs::path> placedOutput(const fs::path& input, std::string_view extension,
+                                     std::string_view tag) {
+  const fs::path hidden = hiddenOutputLocation(input, extension, tag);
+  std::error_code error;
+  if (!fs::is_regular_file(fs::symlink_status(hidden, error)) ||
+      fs::hard_link_count(hidden, error) < 2 || error) {
+    return std::nullopt;
+  }
+  const std::string stem = input.stem().string();
+  const std::string suffix = suffixOf(extension);
+  for (const auto& entry : fs::directory_iterator(input.parent_path(), error)) {
+    std::error_code unreadable;
+    if (!isOutputName(entry.path().filename().string(), stem, suffix) ||
+        !fs::is_regular_file(entry.symlink_status(unreadable))) {
+      continue;
+    }
+    if (fs::equivalent(entry.path(), hidden, unreadable)) return entry.path();
+  }
+  return std::nullopt;
+}
+
+void dropHiddenName(const fs::path& input, std::string_view extension, std::string_view tag) {
+  std::error_code ignored;
+  fs::remove(hiddenOutputLocation(input, extension, tag), ignored);
+}
 
 std::optional<OutputFormat> outputFormat(std::string_view format) {
   if (format == "wav") return OutputFormat{"wav", {"-c:a", "pcm_s16le"}};
@@ -70,12 +125,13 @@ std::optional<OutputFormat> outputFormat(std::string_view format) {
 
 fs::path freeOutputLocation(const fs::path& input, std::string_view extension) {
   const std::string stem = input.stem().string();
-  std::string suffix(1, '.');  // not "." + string: GCC 12 -O2 sees a false -Wrestrict there
-  suffix += extension;
+  const std::string suffix = suffixOf(extension);
   fs::path candidate = input.parent_path() / (stem + suffix);
   std::error_code error;
   for (int number = 2; fs::exists(fs::symlink_status(candidate, error)); ++number) {
-    candidate = input.parent_path() / (stem + " " + std::to_string(number) + suffix);
+    std::string numbered = stem;
+    numbered.append(" ").append(std::to_string(number)).append(suffix);
+    candidate = input.parent_path() / numbered;
   }
   return candidate;
 }
@@ -98,8 +154,7 @@ ConversionStart Conversion::start(const fs::path& input, const OutputFormat& for
                                   std::string_view tag) {
   std::optional<platform::RegularFile> source = platform::RegularFile::open(input);
   if (!source) return {nullptr, std::string(inputFailure(input))};
-  fs::path hidden =
-      input.parent_path() / (".tonebrook-" + std::string(tag) + "." + format.extension);
+  fs::path hidden = hiddenOutputLocation(input, format.extension, tag);
   std::error_code ignored;
   fs::remove(hidden, ignored);
   try {
@@ -177,9 +232,18 @@ Conversion::Progress Conversion::poll(std::chrono::duration<double> stallLimit) 
 }
 
 std::optional<fs::path> Conversion::finish() {
-  // A name taken between the choice and the rename is skipped; a few attempts are plenty.
+  // A name taken between the choice and the link is skipped; a few attempts are plenty. A link,
+  // like a rename without replacing, fails rather than replace a file that is there.
   for (int attempt = 0; attempt < 8; ++attempt) {
     fs::path output = freeOutputLocation(input_, extension_);
+    std::error_code error;
+    fs::create_hard_link(hidden_, output, error);
+    if (!error) {
+      finished_ = true;
+      return output;
+    }
+    if (error == std::errc::file_exists) continue;
+    if (!linksUnsupported(error)) break;
     try {
       if (platform::renameWithoutReplacing(hidden_, output)) {
         finished_ = true;
@@ -195,16 +259,19 @@ std::optional<fs::path> Conversion::finish() {
 
 std::optional<fs::path> convertFile(const fs::path& input, const OutputFormat& format,
                                     std::chrono::duration<double> stallLimit) {
-  std::unique_ptr<Conversion> conversion =
-      Conversion::start(input, format, platform::Uuid::random().text()).conversion;
+  const std::string tag = platform::Uuid::random().text();
+  std::unique_ptr<Conversion> conversion = Conversion::start(input, format, tag).conversion;
   if (!conversion) return std::nullopt;
   for (;;) {
     switch (conversion->poll(stallLimit)) {
       case Conversion::Progress::running:
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         continue;
-      case Conversion::Progress::succeeded:
-        return conversion->finish();
+      case Conversion::Progress::succeeded: {
+        std::optional<fs::path> output = conversion->finish();
+        dropHiddenName(input, format.extension, tag);  // nothing records it
+        return output;
+      }
       case Conversion::Progress::failed:
         return std::nullopt;
     }

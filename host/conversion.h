@@ -31,6 +31,25 @@ std::filesystem::path freeOutputLocation(const std::filesystem::path& input,
 // ffmpegAvailable: an executable "ffmpeg" is found on PATH.
 bool ffmpegAvailable();
 
+// hiddenOutputLocation: where the conversion of `input` tagged `tag` (a job identifier) writes
+// before its output has a final name: ".tonebrook-<tag>.<extension>" beside the input.
+std::filesystem::path hiddenOutputLocation(const std::filesystem::path& input,
+                                           std::string_view extension, std::string_view tag);
+
+// placedOutput: the final name that the finished conversion of `input` tagged `tag` was given
+// while its hidden name still exists (its host was gone before it could record the output): an
+// entry "<stem>.<extension>" or "<stem> N.<extension>" beside the input that is the same file as
+// the hidden one. nullopt when there is no hidden file, it has no second name, or that name is
+// not one of those.
+std::optional<std::filesystem::path> placedOutput(const std::filesystem::path& input,
+                                                  std::string_view extension, std::string_view tag);
+
+// dropHiddenName removes the hidden name of the conversion of `input` tagged `tag` once its
+// output is recorded (the output keeps its final name); errors are dropped: a name left behind
+// costs nothing and the next host drops it.
+void dropHiddenName(const std::filesystem::path& input, std::string_view extension,
+                    std::string_view tag);
+
 class Conversion;
 
 // ConversionStart is what Conversion::start gives: the running conversion, or none and the
@@ -42,7 +61,7 @@ struct ConversionStart {
 
 // Conversion is one input being converted by ffmpeg, a child process that the caller watches
 // with poll while it does other work. The output is written under a hidden name beside the
-// input (".tonebrook-<tag>.<ext>") and gets its final name only once complete, so a partial
+// input (hiddenOutputLocation) and gets its final name only once complete, so a partial
 // output never carries the final name. ffmpeg reads the input through a descriptor opened
 // here, so it converts exactly the regular file checked here, never a FIFO or device put in
 // its place. It ends with this process, and poll stops it when its output has not grown for
@@ -68,9 +87,13 @@ class Conversion {
   // failed all the same when it reported that its output could not be finished.
   Progress poll(std::chrono::duration<double> stallLimit);
 
-  // finish, after success: moves the output to freeOutputLocation, never replacing a file
-  // (another program may take a name meanwhile: the next free one is used). The final
-  // location; nullopt when it could not be moved (the hidden file is removed).
+  // finish, after success: gives the output its final name at freeOutputLocation, never
+  // replacing a file (another program may take a name meanwhile: the next free one is used).
+  // The final name is added as a second link to the hidden file, which stays until the caller
+  // has recorded the output and calls dropHiddenName: a host killed in between leaves a trace
+  // the next one follows (placedOutput) instead of converting the file again. Where the file
+  // system has no hard links the hidden file is renamed. The final location; nullopt when it
+  // could not be named (the hidden file is removed).
   std::optional<std::filesystem::path> finish();
 
   const std::filesystem::path& hiddenOutput() const noexcept { return hidden_; }

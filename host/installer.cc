@@ -1,7 +1,9 @@
 #include "host/installer.h"
 
+#include <chrono>
 #include <iostream>
 #include <optional>
+#include <system_error>
 
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
@@ -90,10 +92,15 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
   writeEntries(entryLocations(), executable, installation.client,
                hostExecutableOf(installation.hostBundle));
 
+  // The receipt is written and flushed before the swap, so that only one rename follows it: a
+  // kill between the swap and the receipt would leave them disagreeing ("needs repair") until
+  // the next install, and that moment is now two system calls apart.
+  platform::Directory::StagedEntry newReceipt =
+      FinderConversion::stage(receipt, root / FinderConversion::names::kReceipt);
   const bool replacing = fs::exists(fs::symlink_status(installed));
   putInPlace(staging.path(), installed);
   try {
-    FinderConversion::write(receipt, root / FinderConversion::names::kReceipt);
+    newReceipt.commit();
   } catch (...) {
     // Put the old package back (or take the new one away) so package and receipt still agree.
     if (replacing) {
@@ -103,6 +110,35 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
     }
     throw;
   }
+}
+
+// clearLeftovers removes what killed installers left: staged packages (or old packages not yet
+// removed) in the Services folder, a temporary receipt and the entries' temporary files. Called
+// under the lifecycle lock, which every installer holds for all of its writing, so whatever of
+// these is there belongs to an installer that is gone. Only names an installer makes are
+// touched; failures are dropped (they cost only space, and the next install tries again).
+void clearLeftovers(const fs::path& servicesRoot, const fs::path& root) {
+  const std::string staged = "." + std::string(FinderConversion::serviceName) + ".";
+  try {
+    // Listed only when the Services folder is no link (the install then fails on it).
+    if (auto services = platform::Directory::openIfPresent(servicesRoot)) {
+      for (const platform::Directory::Entry& entry : services->entries()) {
+        if (entry.name.starts_with(staged) &&
+            platform::Uuid::parse(entry.name.substr(staged.size()))) {
+          std::error_code ignored;
+          fs::remove_all(servicesRoot / entry.name, ignored);  // a link goes, not its target
+        }
+      }
+    }
+  } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): best effort, see above
+  }
+  try {
+    platform::removeStaleTemporaryFiles(root, std::chrono::seconds(0), [](std::string_view name) {
+      return name == FinderConversion::names::kReceipt;
+    });
+  } catch (const std::exception&) {  // NOLINT(bugprone-empty-catch): best effort, see above
+  }
+  removeLeftovers(entryLocations());
 }
 
 // The roles run as <bundle>/Contents/Helpers/tonebrook-install.
@@ -138,6 +174,7 @@ void installAddOn(const Installation& installation) {
   if (!fs::is_regular_file(installation.client)) throw failure(std::string(kClientMissingSentence));
   FinderProviderLifetime::retireIdle(FinderConversion::stateRoot());
   auto lock = FinderConversion::LifecycleLock::acquire(FinderConversion::stateRoot());
+  clearLeftovers(FinderConversion::servicesRoot(), FinderConversion::stateRoot());
   replacePackage(installation, addOn);
 }
 

@@ -28,8 +28,10 @@ struct Installation {
 };
 
 // installAddOn asks a running provider to retire (retireIdle), then, holding the lifecycle
-// lock, copies the package beside the installed one, swaps it into place in one step, writes
-// the receipt and the desktop entries. Throws the sentence of the first failure; the installed
+// lock, removes what killed installers left (staged packages, a temporary receipt, the
+// entries' temporary files), copies the package beside the installed one, writes the desktop
+// entries and the new receipt ahead, swaps the package into place in one step and puts the
+// receipt in place with one rename. Throws the sentence of the first failure; the installed
 // package and receipt are then as they were.
 void installAddOn(const Installation& installation);
 

@@ -1,5 +1,6 @@
 #include "host/request_handling.h"
 
+#include <algorithm>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -144,10 +145,25 @@ void record(AcceptedRequest& accepted, const std::optional<fs::path>& output,
   skipFinished(accepted);
 }
 
+// dropHiddenNames drops the hidden names of the recorded outputs of `sources`: once the
+// acknowledgement names an output, nobody needs to find it through its hidden name.
+void dropHiddenNames(const std::vector<fs::path>& sources, const std::string& format,
+                     const Acknowledgement& ack) {
+  const std::optional<OutputFormat> output = outputFormat(format);
+  if (!output) return;
+  for (std::size_t job = 0; job < sources.size() && job < ack.jobs.size(); ++job) {
+    const auto state = ack.states.find(ack.jobs[job].text());
+    if (state != ack.states.end() && state->second == "done") {
+      dropHiddenName(sources[job], output->extension, ack.jobs[job].text());
+    }
+  }
+}
+
 // update writes the acknowledgement as it stands; true when it was written.
 bool update(const AcceptedRequest& accepted) {
   try {
     writeAnswer(accepted.root, accepted.taken.queueName, accepted.acknowledgement);
+    dropHiddenNames(accepted.sources, accepted.format, accepted.acknowledgement);
     return true;
   } catch (const std::exception& error) {
     logEvent(labelOf(accepted.taken.queueName) + ": acknowledgement not updated: " + error.what());
@@ -207,15 +223,24 @@ std::optional<std::string> queueNameOfTaken(const std::string& name) {
   return queueName;
 }
 
+// takenFiles: the taken request files in "requests", oldest request first (a rename keeps the
+// time the provider wrote the request), so that work taken over is converted in the order it
+// came, as the queue is, and no request waits behind younger ones however often hosts die.
 std::vector<TakenFile> takenFiles(const platform::Directory& queue) {
-  std::vector<TakenFile> found;
+  std::vector<std::pair<fs::file_time_type, TakenFile>> found;
   for (const platform::Directory::Entry& entry : queue.entries()) {
     if (entry.kind != platform::ItemKind::regularFile) continue;
     if (auto queueName = queueNameOfTaken(entry.name)) {
-      found.push_back({queue.path() / entry.name, *std::move(queueName)});
+      found.push_back({entry.modified, {queue.path() / entry.name, *std::move(queueName)}});
     }
   }
-  return found;
+  std::stable_sort(found.begin(), found.end(), [](const auto& first, const auto& second) {
+    return first.first < second.first;
+  });
+  std::vector<TakenFile> oldestFirst;
+  oldestFirst.reserve(found.size());
+  for (auto& [modified, file] : found) oldestFirst.push_back(std::move(file));
+  return oldestFirst;
 }
 
 bool isTaken(const platform::Directory& queue, std::string_view queueName) {
@@ -241,6 +266,16 @@ std::optional<TakenRequest> adopt(platform::Directory& queue, const TakenFile& f
   return TakenRequest{queue.path() / mine, file.queueName, std::move(lock)};
 }
 
+// sourcesOfResumed: the files of a request taken over from a host that is gone, each where it
+// is now (or its location as given, which fails like a missing file when converted).
+std::vector<fs::path> sourcesOfResumed(const Request& request) {
+  std::vector<fs::path> sources;
+  for (const Input& input : request.inputs) {
+    sources.push_back(sourceOf(input).value_or(fs::path(input.url.text())));
+  }
+  return sources;
+}
+
 // resume: the accepted request of an adopted file, or nullopt once it has been settled.
 std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken,
                                       const OutcomeHandler& settled) {
@@ -251,25 +286,39 @@ std::optional<AcceptedRequest> resume(const fs::path& root, TakenRequest taken,
     logEvent(label + ": its host is gone before answering; back in the queue");
     return std::nullopt;
   }
+  std::optional<Request> request = requestOf(taken);
   if (!ack->accepted || ack->terminal) {
+    // Its host may have gone between the last record and dropping the hidden names.
+    if (ack->accepted && request) {
+      dropHiddenNames(sourcesOfResumed(*request), request->format, *ack);
+    }
     discard(taken);
     return std::nullopt;
   }
-  std::optional<Request> request = requestOf(taken);
   if (!request || !outputFormat(request->format) || request->inputs.size() != ack->jobs.size()) {
     failRemaining(root, taken.queueName, *ack, settled);
     discard(taken);
     return std::nullopt;
   }
-  std::vector<fs::path> sources;
-  for (const Input& input : request->inputs) {
-    sources.push_back(sourceOf(input).value_or(fs::path(input.url.text())));
-  }
   logEvent(label + ": its host is gone; converting its remaining files");
   AcceptedRequest accepted{
-      root, std::move(taken), request->format, std::move(sources), *ack, 0, nullptr, {}};
+      root, std::move(taken), request->format, sourcesOfResumed(*request), *ack, 0, nullptr, {}};
   skipFinished(accepted);
   return accepted;
+}
+
+// finishStep records where `accepted` stands after a step: terminal once no job is left, and
+// then its taken file goes and its outcome is told. True when the request is finished.
+bool finishStep(AcceptedRequest& accepted, const OutcomeHandler& settled,
+                const std::string& label) {
+  Acknowledgement& ack = accepted.acknowledgement;
+  ack.terminal = accepted.next >= accepted.sources.size();
+  if (update(accepted) && ack.terminal) {
+    discard(accepted.taken);
+    accepted.taken.ownership.reset();
+    tell(settled, outcomeOf(accepted), label);
+  }
+  return ack.terminal;
 }
 
 }  // namespace
@@ -353,8 +402,16 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
     const std::string input = platform::validUtf8(source.filename().string());
     if (!accepted.conversion) {
       ConversionStart started{nullptr, "its format is not known"};
+      const std::string tag = ack.jobs[accepted.next].text();
       if (std::optional<OutputFormat> format = outputFormat(accepted.format)) {
-        started = Conversion::start(source, *format, ack.jobs[accepted.next].text());
+        // A host gone after naming the output and before recording it: record it now, so
+        // the file is never converted twice.
+        if (std::optional<fs::path> placed = placedOutput(source, format->extension, tag)) {
+          logEvent(label + ": " + input + " was converted by a host that is gone; recorded");
+          record(accepted, placed);
+          return finishStep(accepted, settled, label);
+        }
+        started = Conversion::start(source, *format, tag);
       }
       if (started.conversion) {
         accepted.conversion = std::move(started.conversion);
@@ -381,13 +438,7 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
       }
     }
   }
-  ack.terminal = accepted.next >= accepted.sources.size();
-  if (update(accepted) && ack.terminal) {
-    discard(accepted.taken);
-    accepted.taken.ownership.reset();
-    tell(settled, outcomeOf(accepted), label);
-  }
-  return ack.terminal;
+  return finishStep(accepted, settled, label);
 }
 
 bool convertNext(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit) {

@@ -61,6 +61,11 @@ class FinderProviderLifetime {
   // shouldRetire: the executable was replaced, changed or removed, or a retirement request names
   // this instance. Evaluated afresh on every call; reads only. Never throws.
   bool shouldRetire() const;
+  // executableReplaced: another file, or none, is at the executable's path now (its identity
+  // differs from the one taken at creation). The cheap part of shouldRetire, without the
+  // digest: an installer replaces the package, and with it every file, so this is what a swap
+  // changes. Never throws.
+  bool executableReplaced() const;
 
   // retireIdle asks the provider serving `root` to retire and waits up to 3 s for it to go.
   // Returns when no provider holds the lock (and does not keep it). Throws prepare's error,

@@ -46,9 +46,13 @@ bool FinderProviderLifetime::shouldRetire() const {
   return executableChanged() || retirementRequested();
 }
 
+bool FinderProviderLifetime::executableReplaced() const {
+  const std::optional<platform::FileIdentity> identity = platform::identity(executable_);
+  return !identity || *identity != executableIdentity_;
+}
+
 bool FinderProviderLifetime::executableChanged() const {
-  auto identity = platform::identity(executable_);
-  if (!identity || *identity != executableIdentity_) return true;
+  if (executableReplaced()) return true;
   try {
     return FinderConversion::hash(executable_) != executableHash_;
   } catch (...) {

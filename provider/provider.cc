@@ -70,6 +70,11 @@ std::shared_ptr<Provider> Provider::create(platform::Desktop& desktop, std::file
                     desktop.mainBundleInfoString("CFBundleVersion").value_or("unknown")};
   // The constructor is private, so make_shared cannot reach it.
   std::shared_ptr<Provider> provider(new Provider(desktop, creation));
+  // Asked once the lifetime has taken the executable's identity: a file replaced before that
+  // (a package swapped in while this process was starting) looks unchanged to every later
+  // check, while this process runs the old program from a package that is gone. It serves
+  // nobody and ends at its first idle tick, as a retiring provider does.
+  if (!desktop.runsExecutable(creation.executable)) provider->endWhenIdle();
   removeStaleTemporaryFiles(provider->root_);
   provider->startRetirementTimer();
   return provider;
@@ -116,6 +121,12 @@ void Provider::convert(platform::Pasteboard& pasteboard, const std::optional<std
     BusyScope scope(busy_);
     // Held for the whole delivery, released on every way out.
     auto lock = FinderConversion::LifecycleLock::acquire(root_);
+    // The lock is what keeps an installer from swapping the package during the delivery; one
+    // may have done so between the look above (a digest takes a while) and the lock. This
+    // process would then deliver from a package that is gone.
+    if (lifetime_.executableReplaced()) {
+      throw FinderConversion::failure(std::string(kFinishingUpdateSentence));
+    }
     deliver(pasteboard, userData.value_or(""), requestID);
     return;
   } catch (const platform::Error& raised) {

@@ -29,7 +29,8 @@ class Provider final : public platform::ServicesProvider,
   // starts the 0.2 s retirement timer. Throws the lifetime's error unchanged; then nothing of the
   // provider remains and no timer runs. `desktop` must outlive the provider. Once it holds the
   // lock it removes the hidden temporary files of its own records and requests older than
-  // kStaleTemporaryAge (a killed writer's).
+  // kStaleTemporaryAge (a killed writer's). A provider whose process does not run the file now
+  // at its program path (replaced while it started) ends when idle (endWhenIdle) from the start.
   static std::shared_ptr<Provider> create(platform::Desktop& desktop, std::filesystem::path root,
                                           bool verification);
 

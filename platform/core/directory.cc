@@ -20,6 +20,7 @@ constexpr std::size_t kReadChunk = 1 << 16;
 constexpr std::string_view kTemporaryMarker = ".tmp-";
 constexpr std::size_t kRandomPart = 6;
 constexpr int kTemporaryAttempts = 100;
+constexpr unsigned kTemporaryMode = 0600;
 
 // checkName refuses what is not one entry of the directory: a name with "/" or a way out.
 void checkName(std::string_view name, const std::filesystem::path& directory) {
@@ -75,7 +76,8 @@ class TemporaryEntry {
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
       name_ = "." + std::string(target) + std::string(kTemporaryMarker) + randomPart();
       fd_ = Descriptor(::openat(directory, name_.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                kTemporaryMode));
       if (fd_.valid() || errno != EEXIST) break;
     }
     if (!fd_.valid()) throw errnoError(errno, targetPath);
@@ -196,25 +198,43 @@ std::string Directory::pathOf(std::string_view name) const {
 
 void Directory::writeAtomically(std::string_view name, std::string_view bytes,
                                 Durability durability, unsigned mode) {
+  stage(name, bytes, durability, mode).commit();
+}
+
+Directory::StagedEntry Directory::stage(std::string_view name, std::string_view bytes,
+                                        Durability durability, unsigned mode) {
   checkName(name, path_);
   const std::string target = pathOf(name);
+  // The staged entry renames and flushes in this directory later, through a descriptor of its
+  // own: this object may be gone by then.
+  Descriptor directory(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
+  if (!directory.valid()) throw errnoError(errno, path_.native());
   TemporaryEntry temporary(fd_.get(), name, target);
-  // On the descriptor, before the rename: the entry never has another mode under its name.
-  if (mode != 0600 && ::fchmod(temporary.descriptor(), static_cast<mode_t>(mode)) != 0) {
+  writeAll(temporary.descriptor(), bytes, target);
+  if (mode != kTemporaryMode && ::fchmod(temporary.descriptor(), static_cast<mode_t>(mode)) != 0) {
     throw errnoError(errno, target);
   }
-  writeAll(temporary.descriptor(), bytes, target);
   if (durability == Durability::flushed && ::fsync(temporary.descriptor()) != 0) {
     throw errnoError(errno, target);
   }
   temporary.close(target);
-  const std::string targetName(name);
-  if (::renameat(fd_.get(), temporary.name().c_str(), fd_.get(), targetName.c_str()) != 0) {
-    throw errnoError(errno, target);
+  temporary.commit();  // from here the staged entry removes it
+  return StagedEntry(std::move(directory), temporary.name(), std::string(name), path_, durability);
+}
+
+Directory::StagedEntry::~StagedEntry() {
+  if (!committed_ && directory_.valid()) ::unlinkat(directory_.get(), temporary_.c_str(), 0);
+}
+
+void Directory::StagedEntry::commit() {
+  const std::string targetPath = (directoryPath_ / target_).native();
+  if (committed_ || !directory_.valid()) throw errnoError(EINVAL, targetPath);
+  if (::renameat(directory_.get(), temporary_.c_str(), directory_.get(), target_.c_str()) != 0) {
+    throw errnoError(errno, targetPath);
   }
-  temporary.commit();
-  if (durability == Durability::flushed && ::fsync(fd_.get()) != 0) {
-    throw errnoError(errno, path_.native());
+  committed_ = true;
+  if (durability_ == Durability::flushed && ::fsync(directory_.get()) != 0) {
+    throw errnoError(errno, directoryPath_.native());
   }
 }
 

@@ -47,9 +47,51 @@ class Directory {
   // writeAtomically replaces the entry `name` with `bytes`, like writeFileAtomically: a hidden
   // temporary entry (".<name>.tmp-XXXXXX", mode 0600) is written, optionally flushed, and
   // renamed over `name` with `mode`; a link at `name` is replaced, not followed. On failure the
-  // temporary entry is removed and the old one is intact.
+  // temporary entry is removed and the old one is intact. The same as stage(...).commit().
   void writeAtomically(std::string_view name, std::string_view bytes,
                        Durability durability = Durability::flushed, unsigned mode = 0600);
+
+  // StagedEntry is a replacement of one entry prepared ahead: its bytes are already in the
+  // hidden temporary entry beside it (written, and flushed when staged so), so that putting
+  // them in place later is one rename. Until commit the entry is untouched. An uncommitted
+  // StagedEntry removes its temporary entry when it goes; one left by a killed process is for
+  // removeStaleTemporaryFiles. It keeps the directory open on a descriptor of its own.
+  class StagedEntry {
+   public:
+    StagedEntry(StagedEntry&&) noexcept = default;
+    StagedEntry& operator=(StagedEntry&&) = delete;
+    StagedEntry(const StagedEntry&) = delete;
+    StagedEntry& operator=(const StagedEntry&) = delete;
+    ~StagedEntry();
+
+    // commit renames the temporary entry over the target (a link there is replaced, not
+    // followed), then flushes the directory when staged flushed. Throws errnoError naming the
+    // target; it is then as it was. Committing twice is an error (EINVAL).
+    void commit();
+
+   private:
+    friend class Directory;
+    StagedEntry(Descriptor directory, std::string temporary, std::string target,
+                std::filesystem::path directoryPath, Durability durability)
+        : directory_(std::move(directory)),
+          temporary_(std::move(temporary)),
+          target_(std::move(target)),
+          directoryPath_(std::move(directoryPath)),
+          durability_(durability) {}
+
+    Descriptor directory_;
+    std::string temporary_;
+    std::string target_;
+    std::filesystem::path directoryPath_;
+    Durability durability_;
+    bool committed_ = false;
+  };
+  // stage writes `bytes` for the entry `name` into its hidden temporary entry as writeAtomically
+  // does, without touching `name`, and gives it exactly `mode` (umask aside), so that the entry
+  // never appears with another. Throws errnoError; nothing is left then.
+  [[nodiscard]] StagedEntry stage(std::string_view name, std::string_view bytes,
+                                  Durability durability = Durability::flushed,
+                                  unsigned mode = 0600);
   // readRecord is readRecordFile for the entry `name`.
   RecordRead readRecord(std::string_view name, std::uintmax_t limit) const;
   // lockExisting opens the existing regular file `name` for locking (LockFile::openExisting).
@@ -93,5 +135,11 @@ class Directory {
   Descriptor fd_;
   std::filesystem::path path_;
 };
+
+// stageFile is Directory::stage for `target`, in its directory as reached through the path (a
+// link on the way is the caller's): the bytes are written and flushed now; the returned entry's
+// commit puts them in place with one rename. Creates no directory.
+[[nodiscard]] Directory::StagedEntry stageFile(const std::filesystem::path& target,
+                                               std::string_view bytes, unsigned mode = 0600);
 
 }  // namespace platform

@@ -33,6 +33,12 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
       .writeAtomically(target.filename().native(), bytes, durability);
 }
 
+Directory::StagedEntry stageFile(const std::filesystem::path& target, std::string_view bytes,
+                                 unsigned mode) {
+  return Directory::open(directoryOf(target), Directory::Link::follow)
+      .stage(target.filename().native(), bytes, Durability::flushed, mode);
+}
+
 std::size_t removeStaleTemporaryFiles(const std::filesystem::path& directory,
                                       std::chrono::seconds age,
                                       const std::function<bool(std::string_view)>& owned) {

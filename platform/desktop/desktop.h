@@ -133,6 +133,12 @@ class Desktop {
 
   // The process arguments, program path first.
   virtual std::vector<std::string> arguments() = 0;
+  // runsExecutable: this process runs the very file now at `executable` (that file, not an
+  // equal copy). False when the file there was replaced after this process was started from
+  // it, as a package swapped into place while the process was starting does. True when the
+  // running file cannot be known: nothing says it was replaced, and the checks that need it
+  // fail with their own reason.
+  virtual bool runsExecutable(const std::filesystem::path& executable) = 0;
 
   // log is the process's log (on Linux the user's journal); callable from any thread.
   virtual Log& log() = 0;

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "platform/core/error.h"
+#include "platform/core/files.h"
 #include "platform/linux/bookmark.h"
 #include "platform/linux/directory_events.h"
 #include "platform/linux/journal.h"
@@ -98,6 +99,11 @@ class LinuxDesktop final : public Desktop {
   }
 
   std::vector<std::string> arguments() override { return arguments_; }
+  // /proc/self/exe leads to the file this process runs, also once it is renamed or removed.
+  bool runsExecutable(const std::filesystem::path& executable) override {
+    const std::optional<FileIdentity> running = identity("/proc/self/exe");
+    return !running || running == identity(executable);
+  }
   Log& log() override { return log_; }
 
   std::optional<std::string> setServicesProvider(ServicesProvider& provider) override {

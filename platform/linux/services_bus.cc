@@ -37,6 +37,10 @@ const sd_bus_vtable* servicesVtable(sd_bus_message_handler_t handler) {
   return kVtable;
 }
 
+// The most messages finish takes off the bus before it answers: more than any queue of real
+// calls, few enough that a flood cannot hold a process that is ending.
+constexpr int kMessagesTakenAtTheEnd = 1000;
+
 }  // namespace
 
 ServicesBus::~ServicesBus() {
@@ -59,6 +63,7 @@ std::optional<std::string> ServicesBus::serve(ServicesProvider& provider,
   std::optional<std::string> failure;
   for (const auto& name : names) {
     const int r = sd_bus_request_name(bus_, name.c_str(), 0);
+    if (r >= 0) owned_.push_back(name);
     if (r < 0 && activated && !failure) {
       failure = "The bus name " + name + " cannot be taken (" + std::strerror(-r) + ").";
     }
@@ -142,6 +147,17 @@ void ServicesBus::lose() {
 }
 
 void ServicesBus::finish() {
+  if (bus_ != nullptr) {
+    // The names go first. Once the bus has answered that, every call it routed here before is
+    // in this connection's queue: taken off below and answered with the others. A later call
+    // starts the next provider instead of reaching a process that ends without reading it
+    // (its caller would hear NoReply, and could not tell whether anything was queued).
+    for (const std::string& name : owned_) sd_bus_release_name(bus_, name.c_str());
+    owned_.clear();
+    for (int message = 0; message < kMessagesTakenAtTheEnd; ++message) {
+      if (sd_bus_process(bus_, nullptr) <= 0) break;
+    }
+  }
   while (!waiting_.empty()) {
     std::shared_ptr<PendingCall> call = waiting_.front();
     waiting_.pop_front();

@@ -45,7 +45,8 @@ class ServicesBus final : private RunLoopSource {
   // onConnectionLost: `handler` runs on the loop's thread when an open connection closes (the
   // bus went away); a connection never made is no loss. The loss itself is logged.
   void onConnectionLost(std::function<void()> handler) { lost_ = std::move(handler); }
-  // finish answers the calls taken off the bus whose posted work has not run yet, then flushes
+  // finish gives back the names this process owns, takes off the bus every call routed here
+  // before that, answers them and the calls whose posted work has not run yet, then flushes
   // every reply: the process is about to end, and a caller must not be left without an answer.
   void finish();
 
@@ -69,6 +70,7 @@ class ServicesBus final : private RunLoopSource {
   sd_bus* bus_ = nullptr;
   ServicesProvider* provider_ = nullptr;
   std::function<void()> lost_;
+  std::vector<std::string> owned_;  // the well-known names this connection was granted
   std::deque<std::shared_ptr<PendingCall>> waiting_;  // taken off the bus, not yet answered
   std::shared_ptr<ServicesBus*> self_ = std::make_shared<ServicesBus*>(this);
 };

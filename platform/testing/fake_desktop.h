@@ -106,6 +106,9 @@ class FakeDesktop final : public Desktop {
   // setUnserved: what setServicesProvider answers from now on, as in a process the bus started
   // that cannot serve; nullopt (the default) for one started any other way.
   void setUnserved(std::optional<std::string> reason) { unserved_ = std::move(reason); }
+  // setRunsExecutable: what runsExecutable answers from now on (true by default: the process
+  // runs the program its arguments name).
+  void setRunsExecutable(bool runs) { runsExecutable_ = runs; }
 
   // Records.
   const std::vector<LaunchRecord>& launches() const noexcept { return launches_; }
@@ -141,6 +144,7 @@ class FakeDesktop final : public Desktop {
                        const OpenConfiguration& configuration,
                        LaunchCompletion completion) override;
   std::vector<std::string> arguments() override { return arguments_; }
+  bool runsExecutable(const std::filesystem::path&) override { return runsExecutable_; }
   Log& log() override { return log_; }
   std::optional<std::string> setServicesProvider(ServicesProvider& provider) override;
   void registerServicesProvider(ServicesProvider& provider, const std::string& portName) override;
@@ -170,6 +174,7 @@ class FakeDesktop final : public Desktop {
   PostedWork posted_;
 
   std::vector<std::string> arguments_;
+  bool runsExecutable_ = true;
   std::filesystem::path mainBundleURL_;
   std::map<std::string, std::optional<std::string>> infoOverrides_;
   std::map<std::string, std::vector<RunningApplication>> running_;

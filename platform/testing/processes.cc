@@ -5,18 +5,57 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <system_error>
 
 namespace platform::testing {
 
-bool processAlive(int pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+namespace {
+
+// taskRuns: the task whose stat file this is exists and is not a zombie.
+bool taskRuns(const std::filesystem::path& statFile) {
+  std::ifstream stat(statFile);
   std::string line;
   if (!std::getline(stat, line)) return false;
   const std::size_t close = line.rfind(')');
   return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+}  // namespace
+
+bool processAlive(int pid) {
+  // Every thread counts: the first one of a killed process may already be a zombie while the
+  // others still end, and they hold the process's descriptors (and so its locks) until then.
+  const std::filesystem::path process = "/proc/" + std::to_string(pid);
+  if (taskRuns(process / "stat")) return true;
+  std::error_code error;
+  for (const auto& task : std::filesystem::directory_iterator(process / "task", error)) {
+    if (taskRuns(task.path() / "stat")) return true;
+  }
+  return false;
+}
+
+std::vector<int> processesRunning(const std::filesystem::path& executable) {
+  std::error_code error;
+  const std::filesystem::path wanted = std::filesystem::canonical(executable, error);
+  std::vector<int> pids;
+  if (error) return pids;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) continue;
+    std::error_code unreadable;
+    const std::filesystem::path program =
+        std::filesystem::read_symlink(entry.path() / "exe", unreadable);
+    if (!unreadable && program == wanted && processAlive(std::stoi(name))) {
+      pids.push_back(std::stoi(name));
+    }
+  }
+  std::sort(pids.begin(), pids.end());
+  return pids;
 }
 
 void sendSignal(int pid, int signal) {

@@ -3,12 +3,19 @@
 // Test support for processes a test did not start itself (providers started by the bus, hosts
 // launched by them) and for the signal state a test hands on to its children. Children a test
 // starts are platform::ChildProcess (platform/core/spawn.h).
+#include <filesystem>
 #include <functional>
+#include <vector>
 
 namespace platform::testing {
 
-// processAlive: a process with this id exists and is not a zombie.
+// processAlive: a process with this id exists and one of its threads at least is not a zombie
+// (a killed process holds its descriptors, and so its locks, until its last thread is gone).
 bool processAlive(int pid);
+// processesRunning: the live processes (zombies left out) whose program is the file
+// `executable` (links resolved on both sides), in PID order. Unlike a PID read from a record,
+// this never names an unrelated process that reused the number.
+std::vector<int> processesRunning(const std::filesystem::path& executable);
 // sendSignal sends `signal` to `pid`; errors are dropped.
 void sendSignal(int pid, int signal);
 inline constexpr int kSignalStop = 19;      // SIGSTOP on Linux

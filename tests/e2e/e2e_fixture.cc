@@ -1,6 +1,7 @@
 #include "tests/e2e/e2e_fixture.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -102,7 +103,8 @@ const std::string& EndToEnd::busAddress() const {
 
 std::unique_ptr<Program> EndToEnd::start(std::vector<std::string> arguments,
                                          std::map<std::string, std::string> environment) {
-  static int counter = 0;
+  // Tests may start programs from several threads at once (the races).
+  static std::atomic<int> counter = 0;
   const std::string name = "child-" + std::to_string(++counter);
   const fs::path output = directory_ / (name + ".out");
   const fs::path errors = directory_ / (name + ".err");

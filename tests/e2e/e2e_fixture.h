@@ -66,6 +66,7 @@ class EndToEnd : public ::testing::Test {
 
   // start runs a program with the private home and bus in its environment, in the test's
   // directory, standard input on /dev/null. `environment` is set on top of the test's own.
+  // start and run may be called from several threads at once.
   std::unique_ptr<Program> start(std::vector<std::string> arguments,
                                  std::map<std::string, std::string> environment = {});
   // RunResult: exit status (nullopt: still running after the timeout) and standard error.

@@ -206,6 +206,40 @@ TEST_F(Installer, RefusesToWriteThroughALinkItDidNotMake) {
   }
 }
 
+// An installer killed on its way leaves a staged package (or the old one it had not yet
+// removed) and a temporary receipt; before, they stayed for good. Under the lifecycle lock no
+// other installer is at work, so the next one removes them whatever their age, and nothing
+// that is not its own: a link named like a staged package goes, what it leads to stays.
+TEST_F(Installer, TheNextInstallRemovesWhatKilledInstallersLeft) {
+  install(builtPackage());
+  const fs::path services = installedPackage().parent_path();
+  const std::string staged = "." + std::string(FinderConversion::serviceName) + ".";
+  const fs::path elsewhere = directory() / "elsewhere";
+  fs::create_directories(elsewhere / "Contents");
+  const std::vector<fs::path> left = {
+      services / (staged + "0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9"),
+      services / (staged + "0a1b2c3d-4e5f-4061-8293-a4b5c6d7e8f0"),
+      services / (staged + "1A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9"),  // a link
+      stateRoot() / ".receipt.json.tmp-Ab12Cd",
+  };
+  fs::copy(builtPackage(), left[0], fs::copy_options::recursive);
+  fs::create_directories(left[1] / "Contents/MacOS");
+  fs::create_directory_symlink(elsewhere, left[2]);
+  std::ofstream(left[3]) << "{\"version\":";
+  const std::vector<fs::path> others = {
+      services / (staged + "backup"),
+      services / "Other.service",
+      stateRoot() / ".provider-state.json.tmp-Ab12Cd",
+  };
+  for (const fs::path& other : others) std::ofstream(other) << "not the installer's";
+
+  install(packageWithVersion("2.0.0"));
+  for (const fs::path& path : left) EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << path;
+  for (const fs::path& path : others) EXPECT_TRUE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::exists(elsewhere / "Contents"));
+  EXPECT_EQ(receipt().payloadVersion, "2.0.0");
+}
+
 TEST_F(Installer, RefusesSomethingThatIsNotTheAddOn) {
   install(builtPackage());
   const FinderConversion::Inventory before = FinderConversion::inventory(installedPackage());

@@ -240,17 +240,52 @@ TEST_F(WriteEntries, HomesTheEntriesCannotNameAreRefusedBeforeAnythingIsWritten)
   }
 }
 
-TEST_F(WriteEntries, ServiceMenuAndScriptsAreExecutable) {
+// Scripts, the service menu and the client are executable, the activation file is not, and
+// nothing temporary is left. (That each appears with its mode, never before a chmod, is the
+// staged write's: tests/platform/core/files_test.cc.)
+TEST_F(WriteEntries, EntriesHaveTheirModesAndNoTemporaryFileIsLeft) {
   const fs::path home = directory_ / "home";
   write(home);
   const host::EntryLocations where = locations(home);
   for (const fs::path& file :
        {where.serviceMenu(), where.nautilusScripts() / "Convert to MP3", where.client()}) {
-    EXPECT_EQ(test_support::permissions(file) & fs::perms::owner_exec, fs::perms::owner_exec)
-        << file;
+    EXPECT_EQ(test_support::permissions(file), fs::perms(0755)) << file;
   }
+  EXPECT_EQ(test_support::permissions(where.activationFile()), fs::perms(0644));
   EXPECT_EQ(readText(where.activationFile()),
             host::activationFileText(home / "Library/Services/P"));
+  EXPECT_EQ(test_support::names(where.nautilusScripts()).size(), 5u) << "no temporary file";
+}
+
+// A killed installer leaves the temporary files of the client and the entries; the next one
+// removes those, and only those.
+TEST_F(WriteEntries, OnlyTheirOwnLeftoversAreRemoved) {
+  const host::EntryLocations where = locations(directory_ / "home");
+  const fs::path services = where.activationFile().parent_path();
+  const fs::path menus = where.serviceMenu().parent_path();
+  const fs::path scripts = where.nautilusScripts();
+  const fs::path applications = where.applicationEntry().parent_path();
+  for (const fs::path& folder : {where.binDirectory, services, menus, scripts, applications}) {
+    fs::create_directories(folder);
+  }
+  const std::vector<fs::path> owned = {
+      where.binDirectory / ".tonebrook-services.tmp-Ab12Cd",
+      services / ".app.tonebrook.QuickConversion.service.tmp-Ab12Cd",
+      scripts / ".Convert to MP3.tmp-Ab12Cd",
+      menus / ".tonebrook-convert.desktop.tmp-Ab12Cd",
+      applications / ".tonebrook.desktop.tmp-Ab12Cd",
+  };
+  const std::vector<fs::path> others = {
+      where.binDirectory / ".tonebrook-services.mine",
+      services / ".org.example.Other.service.tmp-Ab12Cd",
+      menus / ".other.desktop.tmp-Ab12Cd",
+  };
+  for (const fs::path& file : owned) writeText(file, "partial");
+  for (const fs::path& file : others) writeText(file, "someone else's");
+
+  host::removeLeftovers(where);
+  for (const fs::path& file : owned) EXPECT_FALSE(fs::exists(file)) << file;
+  for (const fs::path& file : others) EXPECT_TRUE(fs::exists(file)) << file;
 }
 
 // The application entry is replaced only when the installer wrote it; one the user made under

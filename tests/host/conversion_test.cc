@@ -40,6 +40,40 @@ TEST_F(FreeOutputLocation, DanglingLinkCountsAsTaken) {
   EXPECT_EQ(host::freeOutputLocation(input, "flac"), directory_ / "a 2.flac");
 }
 
+// Only a second link under a name the host itself would have chosen for that input is the
+// output a gone host placed; anything else means "convert it again".
+TEST_F(ScratchDirectory, PlacedOutputIsOnlyALinkUnderAnOutputNameOfTheInput) {
+  const fs::path input = touch("take.wav");
+  const struct {
+    const char* name;
+    const char* linkedAs;  // nullptr: the hidden file has no second name
+    bool symbolic;
+    bool found;
+  } cases[] = {
+      {"the first name", "take.mp3", false, true},
+      {"a numbered name", "take 12.mp3", false, true},
+      {"no second name", nullptr, false, false},
+      {"another input's name", "other.mp3", false, false},
+      {"a name that only looks numbered", "take 1a.mp3", false, false},
+      {"a symbolic link", "take.mp3", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path hidden = host::hiddenOutputLocation(input, "mp3", "JOB");
+    touch(hidden.filename().string());
+    if (c.linkedAs != nullptr && c.symbolic) {
+      fs::create_symlink(hidden, directory_ / c.linkedAs);
+    } else if (c.linkedAs != nullptr) {
+      fs::create_hard_link(hidden, directory_ / c.linkedAs);
+    }
+    const std::optional<fs::path> placed = host::placedOutput(input, "mp3", "JOB");
+    EXPECT_EQ(placed, c.found ? std::optional(directory_ / c.linkedAs) : std::nullopt);
+    host::dropHiddenName(input, "mp3", "JOB");
+    EXPECT_FALSE(fs::exists(hidden));
+    if (c.linkedAs != nullptr) fs::remove(directory_ / c.linkedAs);
+  }
+}
+
 TEST(OutputFormat, KnowsTheFiveFormatsOnly) {
   EXPECT_EQ(host::outputFormat("aac")->extension, "m4a");
   for (const char* format : {"wav", "mp3", "flac", "ogg"}) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -482,6 +483,96 @@ TEST_F(HostServiceTest, TheNextHostSettlesWhatAGoneHostLeft) {
     fs::remove(music_ / "a.flac");
     fs::remove(music_ / "b.flac");
   }
+}
+
+// A host killed after its output took the final name, and before the acknowledgement said so,
+// left a file that the next host converted again ("a 2.flac"). The final name is now a second
+// link of the hidden output until the record is written, so the next host records it instead.
+TEST_F(HostServiceTest, AnOutputNamedByAHostThatIsGoneIsRecordedNotConvertedAgain) {
+  const struct {
+    const char* name;
+    std::vector<std::string> states;  // the dead host's record of a.wav and b.wav
+    bool aNamed;                      // a.flac was linked to a's hidden output
+    bool bNamed;
+    std::size_t conversions;  // what the next host hands to ffmpeg
+  } cases[] = {
+      {"named, not yet recorded", {"queued", "queued"}, true, false, 1},
+      {"recorded, its hidden name not yet dropped", {"done", "queued"}, true, false, 1},
+      {"all recorded, the hidden names not yet dropped", {"done", "done"}, true, true, 0},
+      {"cut short: a partial never gets a name", {"queued", "queued"}, false, false, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(root_);
+    fs::remove_all(music_);
+    fs::create_directories(music_);
+    fs::remove(calls_);
+    const Request request = queue({wav("a.wav"), wav("b.wav")});
+    const std::string name = FinderConversion::fileName(request.id);
+    fs::rename(FinderConversion::requests(root_) / name,
+               FinderConversion::requests(root_) / (".taken-2147483647-" + name));  // no such pid
+    Acknowledgement left;
+    left.id = request.id;
+    left.accepted = true;
+    left.terminal = c.states[1] == "done";
+    for (std::size_t job = 0; job < 2; ++job) {
+      left.jobs.push_back(platform::Uuid::random());
+      left.states[left.jobs.back().text()] = c.states[job];
+      const fs::path hidden = music_ / (".tonebrook-" + left.jobs.back().text() + ".flac");
+      const fs::path output = music_ / (job == 0 ? "a.flac" : "b.flac");
+      if (job == 0 ? c.aNamed : c.bNamed) {
+        fs::copy_file(music_ / (job == 0 ? "a.wav" : "b.wav"), hidden);
+        fs::create_hard_link(hidden, output);
+      } else if (job == 0) {
+        writeText(hidden, "partial");
+      }
+      if (c.states[job] == "done") left.outputs.push_back(Url::fromFilePath(output));
+    }
+    FinderConversion::write(left, answerFile(request.id));
+
+    serve();
+
+    const Acknowledgement after = *answerTo(request.id);
+    EXPECT_TRUE(after.terminal);
+    for (const platform::Uuid& job : after.jobs) EXPECT_EQ(after.states.at(job.text()), "done");
+    EXPECT_EQ(after.outputs, (std::vector<Url>{Url::fromFilePath(music_ / "a.flac"),
+                                               Url::fromFilePath(music_ / "b.flac")}));
+    EXPECT_EQ(calls().size(), c.conversions);
+    EXPECT_EQ(test_support::names(music_),
+              (std::set<std::string>{"a.wav", "b.wav", "a.flac", "b.flac"}));
+    EXPECT_EQ(readText(music_ / "a.flac"), readText(music_ / "a.wav"));
+  }
+}
+
+// Work taken over was converted in the order the directory listed it: a host killed again and
+// again before reaching the oldest request could leave it waiting for ever behind younger ones.
+TEST_F(HostServiceTest, WorkOfAGoneHostIsTakenOverOldestRequestFirst) {
+  constexpr int kRequests = 6;
+  std::map<std::string, int> ageOfJob;  // job identifier -> the request's place in time
+  const auto now = fs::file_time_type::clock::now();
+  for (int place = 0; place < kRequests; ++place) {
+    const Request request = queue({wav("in" + std::to_string(place) + ".wav")});
+    const std::string name = FinderConversion::fileName(request.id);
+    const fs::path taken = FinderConversion::requests(root_) / (".taken-2147483647-" + name);
+    fs::rename(FinderConversion::requests(root_) / name, taken);
+    fs::last_write_time(taken, now - std::chrono::minutes(kRequests - place));
+    Acknowledgement accepted;
+    accepted.id = request.id;
+    accepted.accepted = true;
+    accepted.jobs = {platform::Uuid::random()};
+    accepted.states[accepted.jobs.front().text()] = "queued";
+    FinderConversion::write(accepted, answerFile(request.id));
+    ageOfJob[accepted.jobs.front().text()] = place;
+  }
+
+  serve();
+
+  std::vector<int> order;
+  for (const std::string& call : calls()) {
+    const std::size_t tag = call.find(".tonebrook-") + std::string(".tonebrook-").size();
+    order.push_back(ageOfJob.at(call.substr(tag, 36)));
+  }
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 // 4. A host never leaves while a delivery holds the lifecycle lock, and leaves holding it.

@@ -61,6 +61,8 @@ class AddOnDesktop final : public platform::Desktop {
     real_->openApplication(application, configuration, std::move(completion));
   }
   std::vector<std::string> arguments() override { return arguments_; }
+  // The given arguments name the package's provider, which this test process stands in for.
+  bool runsExecutable(const std::filesystem::path&) override { return true; }
   std::optional<std::string> setServicesProvider(platform::ServicesProvider& provider) override {
     return real_->setServicesProvider(provider);
   }

@@ -142,6 +142,19 @@ TEST_F(Lifecycle, RetiresOnTheFirstIdleTickOnly) {
   EXPECT_GE(desktop.terminateRequests(), 1);
 }
 
+// A provider started from a package that was swapped out before it took its executable's
+// identity runs the old program from a package that is gone, yet its executable looks
+// unchanged: before, it served, and its delivery failed with the vanished package's path. It
+// now refuses like a retiring provider and ends at its first idle tick.
+TEST_F(Lifecycle, ProviderWhoseProgramWasReplacedWhileStartingServesNobodyAndEnds) {
+  desktop.setRunsExecutable(false);
+  auto provider = makeProvider();
+  EXPECT_EQ(convert(*provider, {sandbox.audio("a.wav")}), kFinishingUpdateSentence);
+  EXPECT_TRUE(sandbox.queued().empty());
+  desktop.runUntil(desktop.now() + Seconds(0.2));
+  EXPECT_EQ(desktop.terminateRequests(), 1);
+}
+
 TEST_F(Lifecycle, RetiringProviderRefusesWorkAndReportsItInVerification) {
   auto provider = makeProvider(/*verification=*/true);
   fs::remove(sandbox.providerExecutable());

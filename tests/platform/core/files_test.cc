@@ -43,6 +43,36 @@ TEST(AtomicWriteTest, FailureRemovesTheTemporaryFileAndKeepsTheTarget) {
   EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
 
+// A staged replacement touches nothing but its hidden temporary file until commit, which is one
+// rename; dropped uncommitted it leaves nothing.
+TEST(AtomicWriteTest, StagedReplacementWaitsForItsCommit) {
+  TempDirectory dir;
+  writeText(dir / "record.json", "old");
+  {
+    platform::Directory::StagedEntry dropped = platform::stageFile(dir / "record.json", "unused");
+    EXPECT_EQ(readText(dir / "record.json"), "old");
+    EXPECT_EQ(names(dir.path()).size(), 2u);
+  }
+  EXPECT_EQ(names(dir.path()), std::set<std::string>{"record.json"});
+
+  // Its mode is given before the rename, so the entry never appears with another.
+  platform::Directory::StagedEntry staged = platform::stageFile(dir / "record.json", "new", 0755);
+  for (const std::string& name : names(dir.path())) {
+    if (name.starts_with(".record.json.tmp-")) {
+      EXPECT_EQ(permissions(dir / name), std::filesystem::perms(0755));
+    }
+  }
+  std::filesystem::remove_all(dir / "record.json");
+  std::filesystem::create_directory(dir / "record.json");  // the rename cannot replace it
+  EXPECT_ERRNO(staged.commit(), EISDIR);
+  std::filesystem::remove(dir / "record.json");
+  staged.commit();
+  EXPECT_EQ(readText(dir / "record.json"), "new");
+  EXPECT_EQ(permissions(dir / "record.json"), std::filesystem::perms(0755));
+  EXPECT_EQ(names(dir.path()), std::set<std::string>{"record.json"});
+  EXPECT_ERRNO(staged.commit(), EINVAL);
+}
+
 TEST(RecordFileReadTest, OutcomeByKindAndSize) {
   TempDirectory dir;
   writeText(dir / "small", "12345");
