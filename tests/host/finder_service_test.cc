@@ -358,12 +358,7 @@ TEST_F(HostServiceTest, AFinishedOutputNeverReplacesAFileThatAppearedMeanwhile) 
 // at work, and the provider's are the provider's.
 TEST_F(HostServiceTest, AStartingHostRemovesItsOwnStaleTemporaryFiles) {
   const std::string answer = ".0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9.json.tmp-";
-  const struct {
-    const char* name;
-    fs::path file;
-    bool old;
-    bool removed;
-  } cases[] = {
+  const std::vector<test_support::LeftFile> cases = {
       {"an old acknowledgement", FinderConversion::acknowledgements(root_) / (answer + "Ab12Cd"),
        true, true},
       {"an old arrival sign", root_ / ".packaged-inbox.json.tmp-Ab12Cd", true, true},
@@ -372,18 +367,9 @@ TEST_F(HostServiceTest, AStartingHostRemovesItsOwnStaleTemporaryFiles) {
       {"the provider's request", FinderConversion::requests(root_) / (answer + "Ab12Cd"), true,
        false},
   };
-  for (const auto& c : cases) {
-    fs::create_directories(c.file.parent_path());
-    writeText(c.file, "partial");
-    if (c.old) {
-      fs::last_write_time(c.file, fs::file_time_type::clock::now() - std::chrono::minutes(2));
-    }
-  }
+  test_support::leaveFiles(cases);
   serve();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(fs::exists(c.file), !c.removed);
-  }
+  test_support::expectRemovedAsMeant(cases);
 }
 
 TEST_F(HostServiceTest, TheNextHostSettlesWhatAGoneHostLeft) {

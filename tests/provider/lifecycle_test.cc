@@ -7,6 +7,7 @@
 
 #include "exchange/constants.h"
 #include "exchange/record_files.h"
+#include "support/test_support.h"
 #include "tests/provider/provider_fixture.h"
 
 namespace provider_test {
@@ -72,12 +73,7 @@ TEST_F(Lifecycle, SecondProviderOnTheRootFailsWithTheLifetimesError) {
 TEST_F(Lifecycle, CreationRemovesItsOwnStaleTemporaryFiles) {
   const fs::path root = sandbox.root();
   const std::string request = ".0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9.json";
-  const struct {
-    const char* name;
-    fs::path file;
-    bool old;
-    bool removed;
-  } cases[] = {
+  const std::vector<test_support::LeftFile> cases = {
       {"an old heartbeat", root / ".provider-state.json.tmp-Ab12Cd", true, true},
       {"an old error record", root / ".provider-error.json.tmp-Ab12Cd", true, true},
       {"an old request", root / "requests" / (request + ".tmp-Ab12Cd"), true, true},
@@ -87,18 +83,9 @@ TEST_F(Lifecycle, CreationRemovesItsOwnStaleTemporaryFiles) {
        false},
       {"not a temporary name", root / "requests" / (request + ".tmp-Ab12Cd.keep"), true, false},
   };
-  for (const auto& c : cases) {
-    fs::create_directories(c.file.parent_path());
-    writeText(c.file, "partial");
-    if (c.old) {
-      fs::last_write_time(c.file, fs::file_time_type::clock::now() - std::chrono::minutes(2));
-    }
-  }
+  test_support::leaveFiles(cases);
   auto provider = makeProvider();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(fs::exists(c.file), !c.removed);
-  }
+  test_support::expectRemovedAsMeant(cases);
 }
 
 TEST_F(Lifecycle, HeartbeatOnEveryTickAndAfterAFailedOne) {

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/core/error.h"
 #include "platform/core/spawn.h"
@@ -50,6 +51,34 @@ inline void makeFifo(const fs::path& path) {
   options.arguments = {"mkfifo", path.string()};
   options.searchPath = true;
   ASSERT_EQ(platform::ChildProcess::spawn(options).wait(), 0);
+}
+
+// LeftFile is a temporary file that a killed writer left behind, in a table of what a starting
+// process must remove (its own, once a minute old) and what it must leave.
+struct LeftFile {
+  const char* name;
+  fs::path file;
+  bool old;      // last written two minutes ago, else just now
+  bool removed;  // expected gone afterwards
+};
+
+// leaveFiles writes every file of `left` ("partial"), with its folders and its age.
+inline void leaveFiles(const std::vector<LeftFile>& left) {
+  for (const LeftFile& file : left) {
+    fs::create_directories(file.file.parent_path());
+    writeText(file.file, "partial");
+    if (file.old) {
+      fs::last_write_time(file.file, fs::file_time_type::clock::now() - std::chrono::minutes(2));
+    }
+  }
+}
+
+// expectRemovedAsMeant: each file of `left` is gone exactly when it was meant to go.
+inline void expectRemovedAsMeant(const std::vector<LeftFile>& left) {
+  for (const LeftFile& file : left) {
+    SCOPED_TRACE(file.name);
+    EXPECT_EQ(fs::exists(file.file), !file.removed);
+  }
 }
 
 // waitUntil polls `condition` for up to five seconds.
