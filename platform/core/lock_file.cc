@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "platform/core/descriptor.h"
+#include "platform/core/directory.h"
+#include "platform/core/error.h"
 #include "platform/core/files.h"
 
 namespace platform {
@@ -42,11 +44,15 @@ std::optional<LockFile> LockFile::open(const std::filesystem::path& path) {
 }
 
 std::optional<LockFile> LockFile::openExisting(const std::filesystem::path& path) {
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.valid()) return std::nullopt;
-  struct stat facts {};
-  if (::fstat(fd.get(), &facts) != 0 || !S_ISREG(facts.st_mode)) return std::nullopt;
-  return LockFile(fd.release());
+  // The folder as reached through the path (a link on the way is the caller's); what happens
+  // in it is Directory's.
+  try {
+    const std::filesystem::path folder = path.parent_path();
+    return Directory::open(folder.empty() ? "." : folder, Directory::Link::follow)
+        .lockExisting(path.filename().native());
+  } catch (const Error&) {
+    return std::nullopt;
+  }
 }
 
 LockFile::LockFile(LockFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
