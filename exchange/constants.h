@@ -25,6 +25,11 @@ inline constexpr std::string_view kErrorDomain = "Tonebrook.FinderConversion";
 inline constexpr std::string_view kFinderServiceOption = "--finder-service";
 inline constexpr std::string_view kVerifyFinderInboxOption = "--verify-finder-inbox";
 
+// Files of the bound host application that the provider reads, relative to its bundle.
+inline constexpr std::string_view kHostExecutable = "Contents/MacOS/Tonebrook";
+inline constexpr std::string_view kHostProtocolFile =
+    "Contents/Resources/FinderAddon/protocol.json";
+
 // Fixed names inside the state root.
 namespace names {
 inline constexpr std::string_view kReceipt = "receipt.json";

@@ -17,6 +17,7 @@ inline constexpr std::string_view kInputGoneReason = "the file is no longer ther
 inline constexpr std::string_view kInputUnreadableReason = "the file cannot be read";
 inline constexpr std::string_view kConverterNotStartedReason = "ffmpeg could not be started";
 inline constexpr std::string_view kOutputNotSavedReason = "the converted file could not be saved";
+inline constexpr std::string_view kUnknownFormatReason = "its format is not known";
 // A job an earlier host recorded as failed: its reason went with that host.
 inline constexpr std::string_view kReasonUnknown = "it could not be converted";
 

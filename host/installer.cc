@@ -8,6 +8,7 @@
 #include "exchange/inventory.h"
 #include "exchange/record_files.h"
 #include "host/addon_entries.h"
+#include "host/roles.h"
 #include "lifetime/finder_provider_lifetime.h"
 #include "platform/core/directory.h"
 #include "platform/core/exchange_paths.h"
@@ -22,13 +23,17 @@ namespace {
 namespace fs = std::filesystem;
 using FinderConversion::failure;
 
+// stagingPrefix: the start of a staged package's hidden name, which a UUID completes.
+std::string stagingPrefix() {
+  return "." + std::string(FinderConversion::serviceName) + ".";
+}
+
 // Staging is a copy of the package beside the installed one; whatever it holds when the
 // object goes (the new copy after a failure, the old package after a swap) is removed.
 class Staging {
  public:
   explicit Staging(const fs::path& servicesRoot)
-      : path_(servicesRoot / ("." + std::string(FinderConversion::serviceName) + "." +
-                              platform::Uuid::random().text())) {}
+      : path_(servicesRoot / (stagingPrefix() + platform::Uuid::random().text())) {}
   Staging(const Staging&) = delete;
   Staging& operator=(const Staging&) = delete;
   ~Staging() {
@@ -118,7 +123,7 @@ void replacePackage(const Installation& installation, const platform::Bundle& ad
 // these is there belongs to an installer that is gone. Only names an installer makes are
 // touched; failures are dropped (they cost only space, and the next install tries again).
 void clearLeftovers(const fs::path& servicesRoot, const fs::path& root) {
-  const std::string staged = "." + std::string(FinderConversion::serviceName) + ".";
+  const std::string staged = stagingPrefix();
   try {
     // Listed only when the Services folder is no link (the install then fails on it).
     if (auto services = platform::Directory::openIfPresent(servicesRoot)) {
@@ -154,15 +159,15 @@ int reportFailure(std::string_view description) {
 }  // namespace
 
 fs::path clientOfHost(const fs::path& hostBundle) {
-  return hostBundle / "Contents" / "Helpers" / kClientName;
+  return helperOfHost(hostBundle, kClientName);
 }
 
 fs::path hostExecutableOf(const fs::path& hostBundle) {
-  return hostBundle / "Contents" / "MacOS" / "Tonebrook";
+  return hostBundle / FinderConversion::kHostExecutable;
 }
 
 fs::path installerOfHost(const fs::path& hostBundle) {
-  return hostBundle / "Contents" / "Helpers" / "tonebrook-install";
+  return helperOfHost(hostBundle, kInstallerProgram);
 }
 
 fs::path addOnBesideHost(const fs::path& hostBundle) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host/log.h"
+#include "host/roles.h"
 #include "platform/core/spawn.h"
 #include "platform/desktop/bundle.h"
 
@@ -70,7 +71,7 @@ std::optional<NotifierArguments> parseNotifierArguments(const std::vector<std::s
 }
 
 fs::path notifierOfHost(const fs::path& hostBundle) {
-  return hostBundle / "Contents" / "Helpers" / "tonebrook-notify";
+  return helperOfHost(hostBundle, kNotifierProgram);
 }
 
 fs::path notifierOfThisHost() {

@@ -44,7 +44,7 @@ std::vector<fs::path> sourcesOf(const Request& request, std::string& refusal) {
 void record(AcceptedRequest& accepted, const std::optional<fs::path>& output,
             std::string reason = {}) {
   Acknowledgement& ack = accepted.acknowledgement;
-  stateOf(ack, accepted.next) = output ? "done" : "failed";
+  stateOf(ack, accepted.next) = output ? kJobDone : kJobFailed;
   if (output) ack.outputs.push_back(platform::Url::fromFilePath(*output));
   if (!output) {
     accepted.failures.resize(accepted.sources.size());
@@ -139,7 +139,7 @@ std::optional<AcceptedRequest> answerRequest(const fs::path& root, TakenRequest 
     ack.accepted = true;
     for (std::size_t index = 0; index < sources.size(); ++index) {
       ack.jobs.push_back(platform::Uuid::random());
-      ack.states[ack.jobs.back().text()] = "queued";
+      ack.states[ack.jobs.back().text()] = kJobQueued;
     }
     writeAnswer(root, taken.queueName, ack);  // the provider waits for this first answer
     return AcceptedRequest{
@@ -161,7 +161,7 @@ bool advance(AcceptedRequest& accepted, std::chrono::duration<double> stallLimit
     const fs::path& source = accepted.sources[accepted.next];
     const std::string input = platform::validUtf8(source.filename().string());
     if (!accepted.conversion) {
-      ConversionStart started{nullptr, "its format is not known"};
+      ConversionStart started{nullptr, std::string(kUnknownFormatReason)};
       const std::string tag = ack.jobs[accepted.next].text();
       if (std::optional<OutputFormat> format = outputFormat(accepted.format)) {
         // A host gone after naming the output and before recording it: record it now, so
@@ -217,8 +217,8 @@ RequestOutcome outcomeOf(const AcceptedRequest& accepted) {
   for (std::size_t job = 0; job < ack.jobs.size(); ++job) {
     const auto state = ack.states.find(ack.jobs[job].text());
     if (state == ack.states.end()) continue;
-    if (state->second == "done") ++outcome.converted;
-    if (state->second != "failed") continue;
+    if (state->second == kJobDone) ++outcome.converted;
+    if (state->second != kJobFailed) continue;
     if (job >= accepted.sources.size()) {
       ++outcome.failedUnnamed;
       continue;

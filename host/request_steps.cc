@@ -105,7 +105,7 @@ std::string& stateOf(Acknowledgement& ack, std::size_t job) {
 // skipFinished moves `next` past jobs that are no longer queued (done before a resume).
 void skipFinished(AcceptedRequest& accepted) {
   Acknowledgement& ack = accepted.acknowledgement;
-  while (accepted.next < accepted.sources.size() && stateOf(ack, accepted.next) != "queued") {
+  while (accepted.next < accepted.sources.size() && stateOf(ack, accepted.next) != kJobQueued) {
     ++accepted.next;
   }
 }
@@ -118,7 +118,7 @@ void dropHiddenNames(const std::vector<fs::path>& sources, const std::string& fo
   if (!output) return;
   for (std::size_t job = 0; job < sources.size() && job < ack.jobs.size(); ++job) {
     const auto state = ack.states.find(ack.jobs[job].text());
-    if (state != ack.states.end() && state->second == "done") {
+    if (state != ack.states.end() && state->second == kJobDone) {
       dropHiddenName(sources[job], output->extension, ack.jobs[job].text());
     }
   }

@@ -17,6 +17,11 @@
 // state root through a planted link. Failures are logged where a step says so.
 namespace host::steps {
 
+// The states of a job in an acknowledgement: waiting to be converted, then converted or not.
+inline constexpr std::string_view kJobQueued = "queued";
+inline constexpr std::string_view kJobDone = "done";
+inline constexpr std::string_view kJobFailed = "failed";
+
 // kTakenPrefix starts the hidden name of a taken request: "<prefix><pid>-<queue name>".
 inline constexpr std::string_view kTakenPrefix = ".taken-";
 

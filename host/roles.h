@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -46,6 +47,16 @@ inline constexpr const char* kHelpOptionHelp = "  -h, --help           show this
 
 // asksForHelp: arguments[1] (after the program path) is "--help" or "-h".
 bool asksForHelp(const std::vector<std::string>& arguments);
+
+// helperOfHost: the program `name` in a host bundle's Contents/Helpers, where the bundle keeps
+// the programs that must not count as the running host (every process running a program in
+// Contents/MacOS does).
+inline std::filesystem::path helperOfHost(const std::filesystem::path& hostBundle,
+                                          std::string_view name) {
+  return hostBundle / "Contents" / "Helpers" / name;
+}
+inline constexpr std::string_view kInstallerProgram = "tonebrook-install";
+inline constexpr std::string_view kNotifierProgram = "tonebrook-notify";
 
 // Role is one command-line role: its option, and what runs it with the arguments after it.
 struct Role {

@@ -29,9 +29,9 @@ void failRemaining(const fs::path& root, std::string_view queueName, Acknowledge
   RequestOutcome outcome{ack.id, {}, 0, {}, 0, ack.outputs};
   for (const platform::Uuid& job : ack.jobs) {
     std::string& state = ack.states[job.text()];
-    if (state == "queued") state = "failed";
-    if (state == "done") ++outcome.converted;
-    if (state == "failed") ++outcome.failedUnnamed;
+    if (state == kJobQueued) state = kJobFailed;
+    if (state == kJobDone) ++outcome.converted;
+    if (state == kJobFailed) ++outcome.failedUnnamed;
   }
   ack.terminal = true;
   try {

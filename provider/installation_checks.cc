@@ -46,8 +46,9 @@ bool isCompatibleHost(platform::Desktop& desktop, const Receipt& receipt,
                       const std::filesystem::path& application) {
   std::optional<platform::Bundle> bundle = desktop.openBundle(application);
   if (!bundle || bundle->identifier() != receipt.appBundleID) return false;
-  if (!platform::isExecutableRegularFile(application / kHostExecutable)) return false;
-  return readsAsProtocol(application / kHostProtocolFile);
+  if (!platform::isExecutableRegularFile(application / FinderConversion::kHostExecutable))
+    return false;
+  return readsAsProtocol(application / FinderConversion::kHostProtocolFile);
 }
 
 }  // namespace

@@ -14,10 +14,6 @@ inline constexpr std::string_view kHostIncompatibleSentence =
     "The linked Tonebrook is missing or incompatible. Open the intended Tonebrook and update the "
     "add-on in Settings.";
 
-inline constexpr std::string_view kHostExecutable = "Contents/MacOS/Tonebrook";
-inline constexpr std::string_view kHostProtocolFile =
-    "Contents/Resources/FinderAddon/protocol.json";
-
 // Installation is what the checks establish: the receipt of the installed add-on and the bound
 // copy of the host application.
 struct Installation {

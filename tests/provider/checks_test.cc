@@ -53,7 +53,7 @@ void rewriteReceipt(const Sandbox& s, const std::function<void(FinderConversion:
 }
 
 void writeProtocol(const Sandbox& s, const std::string& text) {
-  writeText(s.host() / provider::kHostProtocolFile, text);
+  writeText(s.host() / FinderConversion::kHostProtocolFile, text);
 }
 
 const BrokenInstallation brokenInstallations[] = {
@@ -103,14 +103,14 @@ const BrokenInstallation brokenInstallations[] = {
      sentence(incompatible)},
     {"host executable not executable",
      [](const Sandbox& s) {
-       fs::permissions(s.host() / provider::kHostExecutable, fs::perms::owner_read);
+       fs::permissions(s.host() / FinderConversion::kHostExecutable, fs::perms::owner_read);
      },
      sentence(incompatible)},
     {"host executable missing",
-     [](const Sandbox& s) { fs::remove(s.host() / provider::kHostExecutable); },
+     [](const Sandbox& s) { fs::remove(s.host() / FinderConversion::kHostExecutable); },
      sentence(incompatible)},
     {"protocol file missing",
-     [](const Sandbox& s) { fs::remove(s.host() / provider::kHostProtocolFile); },
+     [](const Sandbox& s) { fs::remove(s.host() / FinderConversion::kHostProtocolFile); },
      sentence(incompatible)},
     {"protocol version 2", [](const Sandbox& s) { writeProtocol(s, R"({"version":2})"); },
      sentence(incompatible)},
@@ -121,15 +121,15 @@ const BrokenInstallation brokenInstallations[] = {
     // would block the delivery under the lifecycle lock), never beyond 2,000,000 bytes.
     {"protocol file a link to a valid one",
      [](const Sandbox& s) {
-       fs::path file = s.host() / provider::kHostProtocolFile;
+       fs::path file = s.host() / FinderConversion::kHostProtocolFile;
        fs::rename(file, file.parent_path() / "real.json");
        fs::create_symlink("real.json", file);
      },
      sentence(incompatible)},
     {"protocol file a FIFO",
      [](const Sandbox& s) {
-       fs::remove(s.host() / provider::kHostProtocolFile);
-       test_support::makeFifo(s.host() / provider::kHostProtocolFile);
+       fs::remove(s.host() / FinderConversion::kHostProtocolFile);
+       test_support::makeFifo(s.host() / FinderConversion::kHostProtocolFile);
      },
      sentence(incompatible)},
     {"protocol file over the record size limit",
