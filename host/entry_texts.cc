@@ -9,14 +9,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string upper(std::string_view text) {
-  std::string result(text);
-  for (char& c : result) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return result;
-}
-
 // keyFileValue escapes a value for a key file, read by the bus daemon and by desktop entry
 // parsers alike: "\" doubled (the daemon ignores the whole file at an escape it does not know,
 // such as "\'"), a tab as "\t".
@@ -82,7 +74,7 @@ std::string activationFileText(const fs::path& providerExecutable) {
 }
 
 std::string nautilusScriptName(std::string_view format) {
-  return "Convert to " + upper(format);
+  return "Convert to " + platform::asciiUpperCase(format);
 }
 
 // The URI list wins because Nautilus builds the arguments through a launcher that expands
@@ -91,7 +83,7 @@ std::string nautilusScriptName(std::string_view format) {
 // with a remote file keeps the arguments, where Nautilus gives such files a local path when
 // it has one.
 std::string nautilusScriptText(const fs::path& client, std::string_view format) {
-  return "#!/bin/sh\n# Converts the selected files to " + upper(format) +
+  return "#!/bin/sh\n# Converts the selected files to " + platform::asciiUpperCase(format) +
          " with Tonebrook.\n"
          "# Nautilus lists the selection exactly in NAUTILUS_SCRIPT_SELECTED_URIS, one URI a\n"
          "# line; its arguments lose \"%\" and the character after it. The URIs are taken when\n"
@@ -116,19 +108,20 @@ std::string serviceMenuText(const fs::path& client) {
   std::string actions;
   std::string sections;
   for (std::string_view format : FinderConversion::formats) {
-    const std::string name = "convertTo" + upper(format);
+    const std::string name = "convertTo" + platform::asciiUpperCase(format);
     actions += name + ";";
-    sections += "\n[Desktop Action " + name + "]\nName=Convert to " + upper(format) +
+    sections += "\n[Desktop Action " + name + "]\nName=" + nautilusScriptName(format) +
                 "\nIcon=audio-x-generic\nExec=" +
                 desktopExec(client, "--notify " + std::string(format) + " -- %U") + "\n";
   }
   // Type=Application (KIO reads either type) so that the entry is valid by the Desktop Entry
   // rules, which allow MimeType and Actions in applications only; an application needs an
   // Exec, and this one is never run: Dolphin runs the actions.
-  return "[Desktop Entry]\nType=Application\nName=Convert with Tonebrook\nExec=true\n"
-         "MimeType=audio/*;\nX-KDE-ServiceTypes=KonqPopupMenu/Plugin\nX-KDE-Protocols=file\n"
-         "X-KDE-Submenu=Convert with Tonebrook\nActions=" +
-         actions + "\n" + sections;
+  const std::string title = "Convert with Tonebrook";
+  return "[Desktop Entry]\nType=Application\nName=" + title +
+         "\nExec=true\nMimeType=audio/*;\nX-KDE-ServiceTypes=KonqPopupMenu/Plugin\n"
+         "X-KDE-Protocols=file\nX-KDE-Submenu=" +
+         title + "\nActions=" + actions + "\n" + sections;
 }
 
 std::string applicationEntryText(const fs::path& hostExecutable) {

@@ -25,7 +25,8 @@ std::string shellQuote(std::string_view text);
 // activationFileText names the installed provider executable as the bus's Exec: one word in
 // double quotes, escaped for the daemon's shell-like parser and then for its key file.
 std::string activationFileText(const std::filesystem::path& providerExecutable);
-// nautilusScriptName: the script's file name, which Nautilus shows as its menu item.
+// nautilusScriptName: the script's file name, which Nautilus shows as its menu item: the same
+// words as the Dolphin action's ("Convert to MP3").
 std::string nautilusScriptName(std::string_view format);
 // nautilusScriptText runs the client on the selection: the exact URIs Nautilus lists in
 // NAUTILUS_SCRIPT_SELECTED_URIS when every one is a file URI, else the arguments ("$@"),

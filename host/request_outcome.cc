@@ -1,16 +1,9 @@
 #include "host/request_outcome.h"
 
-#include <algorithm>
-#include <cctype>
+#include "platform/core/unicode.h"
 
 namespace host {
 namespace {
-
-std::string upperCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return text;
-}
 
 std::string files(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " file" : " files");
@@ -19,7 +12,8 @@ std::string files(std::size_t count) {
 std::string summaryOf(const RequestOutcome& outcome) {
   const std::size_t failed = outcome.failures.size() + outcome.failedUnnamed;
   const std::size_t total = outcome.converted + failed;
-  const std::string target = outcome.format.empty() ? "" : " to " + upperCase(outcome.format);
+  const std::string target =
+      outcome.format.empty() ? "" : " to " + platform::asciiUpperCase(outcome.format);
   if (failed == 0) return "Converted" + target;
   if (outcome.converted > 0) {
     return "Converted " + std::to_string(outcome.converted) + " of " + files(total) + target;

@@ -35,8 +35,9 @@ void awaitAcknowledgement(platform::Desktop& desktop, const std::filesystem::pat
   while (desktop.now() < deadline) {
     if (!answers) answers = openAnswers(root);
     std::optional<FinderConversion::Acknowledgement> answer;
-    if (answers)
+    if (answers) {
       answer = FinderConversion::tryRead<FinderConversion::Acknowledgement>(*answers, name);
+    }
     if (answer) {
       if (answer->accepted) return;
       throw FinderConversion::failure(answer->message);

@@ -5,6 +5,7 @@
 
 #include "exchange/records.h"
 #include "platform/core/error.h"
+#include "platform/core/unicode.h"
 
 namespace services {
 namespace {
@@ -82,9 +83,7 @@ ClientArguments parseClientArguments(const std::vector<std::string>& arguments,
 }
 
 NotificationTexts successTexts(const ClientArguments& arguments) {
-  std::string format = arguments.userData;
-  std::transform(format.begin(), format.end(), format.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const std::string format = platform::asciiUpperCase(arguments.userData);
   const std::size_t count = arguments.files.size();
   return {"Converting to " + format,
           "Tonebrook is converting " + std::to_string(count) + (count == 1 ? " file." : " files.")};

@@ -18,10 +18,6 @@
 namespace platform {
 namespace {
 
-constexpr const char* kNotificationsName = "org.freedesktop.Notifications";
-constexpr const char* kNotificationsPath = "/org/freedesktop/Notifications";
-constexpr const char* kFileManagerName = "org.freedesktop.FileManager1";
-constexpr const char* kFileManagerPath = "/org/freedesktop/FileManager1";
 constexpr const char* kApplicationName = "Tonebrook";
 // A running server answers at once; one that the bus must start gets a few seconds.
 constexpr std::uint64_t kNotifyTimeoutUsec = 3'000'000;

@@ -18,6 +18,13 @@ inline constexpr const char* kServicesInterface = "app.tonebrook.Services";
 inline constexpr const char* kServicesConvertMethod = "Convert";
 inline constexpr const char* kServicesFailedError = "app.tonebrook.Services.Failed";
 
+// The desktop's notification server and file manager, which the notifications use and the
+// tests stand in for.
+inline constexpr const char* kNotificationsName = "org.freedesktop.Notifications";
+inline constexpr const char* kNotificationsPath = "/org/freedesktop/Notifications";
+inline constexpr const char* kFileManagerName = "org.freedesktop.FileManager1";
+inline constexpr const char* kFileManagerPath = "/org/freedesktop/FileManager1";
+
 // The desktop's application entry of Tonebrook: the installer writes
 // "<data>/applications/<kDesktopEntryName>.desktop", and every notification names it in its
 // "desktop-entry" hint, so that the desktop attributes it to Tonebrook.

@@ -48,4 +48,12 @@ std::string validUtf8(std::string_view text) {
   return valid;
 }
 
+std::string asciiUpperCase(std::string_view text) {
+  std::string result(text);
+  for (char& c : result) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return result;
+}
+
 }  // namespace platform

@@ -16,4 +16,8 @@ std::optional<std::string> canonicalComposition(std::string_view text);
 // U+FFFD; valid text comes back unchanged. What goes on the bus or into the log must be UTF-8.
 std::string validUtf8(std::string_view text);
 
+// asciiUpperCase: `text` with the letters a to z made upper case and every other byte as it is,
+// whatever the locale (a format name as menus and notifications show it: "MP3").
+std::string asciiUpperCase(std::string_view text);
+
 }  // namespace platform

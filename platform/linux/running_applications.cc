@@ -1,6 +1,5 @@
 #include "platform/linux/running_applications.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +12,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/core/descriptor.h"
+#include "platform/core/error.h"
 #include "platform/core/files.h"
 #include "platform/desktop/bundle.h"
 
@@ -56,37 +55,30 @@ std::optional<std::filesystem::path> bundleOfProcess(int pid, uid_t user) {
   return directory.parent_path().parent_path();
 }
 
-// homeVariableOf reads /proc/PID/environ, the environment the process was started with, up
-// to its first HOME entry (the one getenv finds). Nullopt when the file cannot be read (the
-// process ended, or it may not be inspected); a process without HOME gives an empty string,
-// which the home rule treats like any value that is not absolute. So does a process in the
-// middle of its exec, whose environment is not in place yet: at worst a host just starting is
-// not counted and the provider starts another, which shares the queue with it.
+// homeVariableOf reads /proc/PID/environ, the environment the process was started with, for
+// its first HOME entry (the one getenv finds). Nullopt when the file cannot be read (the process
+// ended, or it may not be inspected); a process without HOME gives an empty string, which the
+// home rule treats like any value that is not absolute. So does a process in the middle of its
+// exec, whose environment is not in place yet: at worst a host just starting is not counted and
+// the provider starts another, which shares the queue with it.
 std::optional<std::string> homeVariableOf(int pid) {
   constexpr std::string_view kPrefix = "HOME=";
-  const std::string file = "/proc/" + std::to_string(pid) + "/environ";
-  const Descriptor environment(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!environment.valid()) return std::nullopt;
-  std::string entry;      // the entry read so far, while it may still be HOME
-  bool skipping = false;  // the entry is another variable: read on to its end
-  std::array<char, 4096> buffer{};
-  for (;;) {
-    const ssize_t count = ::read(environment.get(), buffer.data(), buffer.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return std::nullopt;
-    if (count == 0) break;
-    for (const char byte : std::string_view(buffer.data(), static_cast<std::size_t>(count))) {
-      if (byte == '\0') {
-        if (!skipping && entry.starts_with(kPrefix)) return entry.substr(kPrefix.size());
-        entry.clear();
-        skipping = false;
-      } else if (!skipping) {
-        entry.push_back(byte);
-        skipping = entry.size() <= kPrefix.size() && !kPrefix.starts_with(entry);
-      }
-    }
+  // An environment is bounded by the kernel's limit on arguments and environment together.
+  constexpr std::uintmax_t kLargestEnvironment = std::uintmax_t{16} * 1024 * 1024;
+  RecordRead environment;
+  try {
+    environment = readRecordFile("/proc/" + std::to_string(pid) + "/environ", kLargestEnvironment);
+  } catch (const Error&) {
+    return std::nullopt;
   }
-  if (!skipping && entry.starts_with(kPrefix)) return entry.substr(kPrefix.size());
+  if (environment.status != RecordRead::Status::ok) return std::nullopt;
+  std::string_view entries = environment.bytes;
+  while (!entries.empty()) {
+    const std::size_t end = std::min(entries.find('\0'), entries.size());
+    const std::string_view entry = entries.substr(0, end);
+    if (entry.starts_with(kPrefix)) return std::string(entry.substr(kPrefix.size()));
+    entries.remove_prefix(std::min(end + 1, entries.size()));
+  }
   return std::string();
 }
 

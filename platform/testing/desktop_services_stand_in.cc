@@ -15,14 +15,11 @@
 #include <thread>
 
 #include "platform/core/error.h"
+#include "platform/core/services_names.h"
 
 namespace platform::testing {
 namespace {
 
-constexpr const char* kNotificationsName = "org.freedesktop.Notifications";
-constexpr const char* kNotificationsPath = "/org/freedesktop/Notifications";
-constexpr const char* kFileManagerName = "org.freedesktop.FileManager1";
-constexpr const char* kFileManagerPath = "/org/freedesktop/FileManager1";
 constexpr std::uint32_t kDismissedByUser = 2;
 constexpr std::uint64_t kPassUsec = 20'000;
 
